@@ -1,0 +1,58 @@
+// The one broker connection, run on a thread of its own.
+//
+// Lock order: queueMutex first, then the LogView's mutex. Never take queueMutex while holding the
+// log's lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "log/log_view.h"
+#include "mesh/mqtt_config.h"
+#include "mesh/outgoing_text.h"
+
+namespace vchat {
+
+inline constexpr int kConnackTimeoutMs = 5000;
+inline constexpr int kPollTimeoutMs = 200;
+inline constexpr int kKeepAliveSec = 20;
+
+class MqttWorker {
+public:
+    MqttWorker() = default;
+    ~MqttWorker();   // stops a running thread
+    MqttWorker(const MqttWorker&) = delete;
+    MqttWorker& operator=(const MqttWorker&) = delete;
+
+    // Does nothing while running is set (also after the thread ended on its own, until stop).
+    // Otherwise starts the thread on its own copy of `config`. `log` must outlive the thread.
+    void start(const MqttConfig& config, LogView* log);
+    // Clears running and joins the thread. Returns when the thread has ended.
+    void stop();
+    // Appends topic + "\n" + payload to the outgoing queue.
+    void enqueuePublish(const std::string& topic, const std::string& payload);
+    // Builds the JSON text message for `text` (rootTopic read from `config`) and queues it.
+    // Draws the packet id with rand(): call on the main thread only.
+    void queueText(const OutgoingText& text, const MqttConfig& config);
+
+    bool running() const { return running_.load(); }
+    // Items waiting in the outgoing queue (tests, diagnostics).
+    std::size_t queuedCount() const;
+    // PUBLISH packets handed to handlePublish since construction.
+    std::uint64_t publishesHandled() const { return publishesHandled_.load(); }
+
+private:
+    void run(MqttConfig config, LogView* log);
+
+    std::atomic<bool> running_{false};
+    std::thread thread_;
+    mutable std::mutex queueMutex_;
+    std::deque<std::string> outQueue_;
+    std::atomic<std::uint64_t> publishesHandled_{0};
+};
+
+}  // namespace vchat

@@ -1,0 +1,134 @@
+#include "tests/support/test_support.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace vchat::testing {
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vchat-test-XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+int freeTcpPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof addr;
+    int port = -1;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+bool waitForPort(int port, std::chrono::milliseconds timeout) {
+    return waitUntil(
+        [port] {
+            int fd = socket(AF_INET, SOCK_STREAM, 0);
+            if (fd < 0) return false;
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            addr.sin_port = htons(static_cast<uint16_t>(port));
+            bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+            ::close(fd);
+            return ok;
+        },
+        timeout);
+}
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::unique_ptr<Mosquitto> Mosquitto::start(const std::string& extraConfig) {
+    std::unique_ptr<Mosquitto> m(new Mosquitto());
+    // A port can be taken between the probe and the broker's bind: try a few.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        m->port_ = freeTcpPort();
+        std::string conf = m->dir_.file("mosquitto.conf");
+        writeFile(conf, "per_listener_settings false\npersistence false\nlog_dest stderr\n"
+                        "log_type all\nuser root\n"
+                        "listener " + std::to_string(m->port_) + " 127.0.0.1\n" + extraConfig);
+        std::string log = m->logPath();
+        pid_t pid = fork();
+        if (pid < 0) return nullptr;
+        if (pid == 0) {
+            FILE* f = std::freopen(log.c_str(), "a", stderr);
+            (void)f;
+            execlp("mosquitto", "mosquitto", "-c", conf.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        m->pid_ = pid;
+        if (waitForPort(m->port_, std::chrono::seconds(5))) return m;
+        m->kill();
+    }
+    return nullptr;
+}
+
+void Mosquitto::kill() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+    }
+}
+
+Mosquitto::~Mosquitto() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+}
+
+int runCommand(const std::string& command) {
+    int status = std::system(command.c_str());
+    if (status == -1 || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+}  // namespace vchat::testing

@@ -1,0 +1,64 @@
+// Helpers shared by the tests: temporary directories, free loopback ports and a real mosquitto
+// broker started on 127.0.0.1 with a config written to a temporary directory.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace vchat::testing {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with everything in it when the object dies.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+int freeTcpPort();
+// True once something accepts TCP connections on 127.0.0.1:port.
+bool waitForPort(int port, std::chrono::milliseconds timeout);
+// Polls `done` until it holds or the time-out passes; returns its last answer.
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+void writeFile(const std::string& path, const std::string& bytes);
+std::string readFile(const std::string& path);
+
+// A mosquitto process on 127.0.0.1 and a free port. `extraConfig` is appended to the listener line,
+// so it can carry allow_anonymous, password_file, cafile/certfile/keyfile, psk_hint and so on.
+// Every broker line of output lands in logPath().
+class Mosquitto {
+public:
+    static std::unique_ptr<Mosquitto> start(const std::string& extraConfig = "allow_anonymous true\n");
+    ~Mosquitto();
+    Mosquitto(const Mosquitto&) = delete;
+    Mosquitto& operator=(const Mosquitto&) = delete;
+
+    int port() const { return port_; }
+    std::string portText() const { return std::to_string(port_); }
+    const std::string& dir() const { return dir_.path(); }
+    std::string logPath() const { return dir_.file("mosquitto.log"); }
+    // Kills the broker at once (SIGKILL), as a crash or a pulled cable would.
+    void kill();
+
+private:
+    Mosquitto() = default;
+    TempDir dir_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
+// Runs a shell command, returns its exit status (or -1).
+int runCommand(const std::string& command);
+
+}  // namespace vchat::testing
