@@ -1,0 +1,99 @@
+// TLS layer: opens the broker connection over TLS, in certificate mode or pre-shared-key mode.
+//
+// Error convention: tlsConnect returns bool with a one-line error text as out-parameter; hexToBytes
+// returns a byte count or -1; waitSocket returns bool. Nothing here writes to the log and no
+// exception leaves this header's functions.
+//
+// What the byte operations (sendRaw, recvSome, waitReadable, closeConnection) may rely on for a
+// connection filled by tlsConnect:
+//  - the socket is blocking again, and the SSL object reads and writes it through a socket BIO whose
+//    writes use send(..., MSG_NOSIGNAL): SSL_write and SSL_shutdown on a connection the peer has
+//    closed fail with a result <= 0 and never raise SIGPIPE;
+//  - SSL_MODE_ENABLE_PARTIAL_WRITE is off, so SSL_write returns either the whole length or <= 0;
+//    SSL_ERROR_WANT_READ / SSL_ERROR_WANT_WRITE (an interrupted send or recv) mean "call SSL_write /
+//    SSL_read again with the same arguments"; SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER is on;
+//  - SSL_get_error reads the thread's error queue too: call ERR_clear_error() before each SSL_read /
+//    SSL_write whose failure is examined;
+//  - bytes already decrypted or records already read off the socket are visible through
+//    SSL_has_pending (a readiness wait must check it before polling the socket);
+//  - SslDeleter frees the PskCredentials attached at application data index 0, then the SSL object.
+//    It neither shuts TLS down nor closes the socket (the BIO does not own the descriptor).
+#pragma once
+
+#include <openssl/ssl.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "mqtt/broker_connection.h"
+
+namespace vchat {
+
+// The whole handshake, all waits included, ends within this time.
+inline constexpr int kTlsHandshakeTimeoutMs = 10000;
+// Longest pre-shared key taken from the key text; longer text is cut there.
+inline constexpr std::size_t kMaxPskKeyBytes = 256;
+// Application data index of the SSL object that holds the PskCredentials.
+inline constexpr int kPskExDataIndex = 0;
+
+// Error texts handed back by tlsConnect (the worker logs them after its own prefix).
+inline constexpr std::string_view kTcpConnectFailedText = "tcp_connect_failed";
+inline constexpr std::string_view kCtxNewFailedText = "SSL_CTX_new: ";
+inline constexpr std::string_view kLoadCaFailedText = "load CA failed: ";
+inline constexpr std::string_view kSslNewFailedText = "SSL_new: ";
+inline constexpr std::string_view kConnectFailedText = "SSL_connect failed: ";
+inline constexpr std::string_view kNoErrorText = "no_error";
+inline constexpr std::string_view kHandshakeTimeoutText = "handshake_timeout";
+inline constexpr std::string_view kErrorJoinText = " | ";
+inline constexpr std::string_view kVerifyResultText = " verify_result=";
+inline constexpr std::string_view kPeerSubjectText = " peer_subject=";
+inline constexpr std::string_view kIssuerText = " issuer=";
+
+// Attached to the SSL object in pre-shared-key mode; read by pskClientCallback.
+struct PskCredentials {
+    std::string identity;
+    std::string keyHex;
+};
+
+enum class SocketWait { Read, Write };
+
+// Connects to host:port over TCP (tcpConnect) and performs the TLS handshake, bounded to
+// kTlsHandshakeTimeoutMs in total.
+//  - tlsPsk true: cipher list "PSK", credentials from pskIdentity / pskKeyHex (hex text, see
+//    hexToBytes); no certificate checks; verifyServer and caPath are not used.
+//  - tlsPsk false: trust store from caPath (a PEM bundle file) or, when empty, the system defaults;
+//    with verifyServer the chain is verified and host (a name or an IP literal) must match the
+//    certificate; without it any certificate is accepted.
+// The host is sent as server name in both modes.
+// True: conn holds sock, ssl, sslCtx and tls = true (conn's previous contents are replaced), error
+// untouched. False: error holds one line starting with one of the texts above, everything opened
+// here is released, conn is untouched.
+bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::string& port,
+                bool verifyServer, const std::string& caPath, bool tlsPsk,
+                const std::string& pskIdentity, const std::string& pskKeyHex, std::string& error);
+
+// OpenSSL's PSK client callback. Copies the identity (refused when it does not fit with its
+// terminating zero, or holds a zero byte) and the decoded key (refused when empty, not
+// hexadecimal, or larger than maxPskLen). Returns the key length, or 0 to refuse. The server's
+// hint is ignored.
+unsigned int pskClientCallback(SSL* ssl, const char* hint, char* identity,
+                               unsigned int maxIdentityLen, unsigned char* psk,
+                               unsigned int maxPskLen);
+
+// Decodes hexadecimal text two characters at a time (0-9, a-f, A-F; the first is the high half).
+// A trailing odd character is ignored; decoding stops after kMaxPskKeyBytes bytes. Returns the
+// number of bytes written, or -1 when a character that would be decoded is not a hex digit (out may
+// then hold some bytes).
+int hexToBytes(std::string_view hex, std::array<std::uint8_t, kMaxPskKeyBytes>& out);
+
+// Polls fd alone for one direction. True when poll reports the socket ready (errors and hang-ups
+// count as ready: the next call on the socket reports them); false on time-out or poll failure.
+// Interrupted polls are resumed with the time left.
+bool waitSocket(int fd, SocketWait direction, int timeoutMs = kConnectTimeoutSec * 1000);
+
+// Takes the oldest code off this thread's OpenSSL error queue and returns its text.
+std::string sslErrorText();
+
+}  // namespace vchat
