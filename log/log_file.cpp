@@ -1,1 +1,55 @@
-// placeholder: replaced by the implementation
+#include "log/log_file.h"
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+namespace vchat {
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+bool writeBytes(std::FILE* file, std::string_view bytes) {
+    return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+}
+
+}  // namespace
+
+std::string logFileName(std::time_t when) {
+    std::tm local{};
+    if (!localtime_r(&when, &local)) return std::string();
+    char buffer[64];
+    std::size_t length = std::strftime(buffer, sizeof buffer, "chatlog-%Y-%m-%d_%H-%M-%S.txt", &local);
+    return std::string(buffer, length);
+}
+
+bool writeLogFile(const std::string& path, const LogView& log) {
+    FilePtr file(std::fopen(path.c_str(), "wb"));
+    if (!file) return false;
+
+    bool ok = writeBytes(file.get(), "\xEF\xBB\xBF");
+    {
+        std::lock_guard<std::mutex> lock(log.mutex);
+        for (const LogLine& line : log.lines) {
+            if (!ok) break;
+            ok = writeBytes(file.get(), line.text) && writeBytes(file.get(), "\r\n");
+        }
+    }
+    // Buffered bytes reach the device only in the flush inside fclose: a full disk often shows
+    // up there and nowhere else.
+    return std::fclose(file.release()) == 0 && ok;
+}
+
+SaveResult saveLog(LogView& log) {
+    SaveResult result;
+    std::string name = logFileName(std::time(nullptr));
+    if (name.empty() || !writeLogFile(name, log)) return result;
+    result.ok = true;
+    result.fileName = std::move(name);
+    return result;
+}
+
+}  // namespace vchat
