@@ -1,1 +1,226 @@
-// placeholder: replaced by the implementation
+#include "log/log_draw.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <mutex>
+
+namespace vchat {
+
+LogLayout layoutLog(std::size_t count, std::int32_t scroll, const Rect& rect, std::int32_t fontHeight,
+                    const LogLineHeight& heightOf) {
+    LogLayout layout;
+    std::size_t end = count;
+    if (scroll > 0) end = static_cast<std::size_t>(scroll) >= count ? 0 : count - static_cast<std::size_t>(scroll);
+
+    // Fitting walk, newest first. 64-bit sums: a rectangle near the int32 limits must not wrap.
+    const std::int64_t fitting = static_cast<std::int64_t>(rect.h) - kLogInsetTop - kLogInsetBottom;
+    const std::int64_t fallback = static_cast<std::int64_t>(fontHeight) + kLogFallbackExtra;
+    std::vector<std::optional<std::int32_t>> fitted;   // heights of lines end-1, end-2, ... start
+    std::int64_t sum = 0;
+    std::size_t start = end;
+    while (start > 0) {
+        std::optional<std::int32_t> height = heightOf(start - 1);
+        sum += height ? *height : fallback;
+        if (sum > fitting) break;
+        fitted.push_back(height);
+        --start;
+    }
+    layout.start = start;
+    layout.end = end;
+
+    // Drawing walk, oldest first, past `end` as long as lines still start above the bottom limit.
+    const std::int64_t bottom = static_cast<std::int64_t>(rect.y) + rect.h - kLogInsetBottom;
+    std::int64_t y = static_cast<std::int64_t>(rect.y) + kLogInsetTop;
+    for (std::size_t i = start; i < count && y < bottom; ++i) {
+        std::optional<std::int32_t> height = i < end ? fitted[end - 1 - i] : heightOf(i);
+        if (!height) continue;
+        layout.placed.push_back(LogPlacement{i, static_cast<std::int32_t>(std::min<std::int64_t>(y, INT32_MAX))});
+        y += *height;
+    }
+    return layout;
+}
+
+void resetLogDrawCache(LogDrawCache& cache) {
+    cache.images.clear();
+    cache.textured.clear();
+}
+
+namespace {
+
+// Differences of int32 fields, computed wide and brought back into range.
+int toInt(std::int64_t value) {
+    return static_cast<int>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+// What one frame's renders need besides the line.
+struct FrameContext {
+    SDL_Renderer* renderer;
+    TTF_Font* font;
+    int wrapWidth;
+    int visibleW;   // columns of an image that can show: from the text inset to the right edge
+    int visibleH;   // rows that can show: a line never starts above the top inset
+    LogDrawCache& cache;
+};
+
+// A surface that shares `whole`'s pixels but covers only its top-left w x h, or null if that cannot
+// be made without copying.
+SurfacePtr topLeftView(SDL_Surface* whole, int w, int h) {
+    if (SDL_MUSTLOCK(whole) || whole->format->palette) return nullptr;
+    SurfacePtr view(SDL_CreateRGBSurfaceWithFormatFrom(whole->pixels, w, h, whole->format->BitsPerPixel,
+                                                       whole->pitch, whole->format->format));
+    if (!view) return nullptr;
+    // The texture takes its blending from the surface; keep whatever the font renderer chose.
+    SDL_BlendMode blend = SDL_BLENDMODE_NONE;
+    Uint8 r = 255, g = 255, b = 255, a = 255;
+    SDL_GetSurfaceBlendMode(whole, &blend);
+    SDL_GetSurfaceAlphaMod(whole, &a);
+    SDL_GetSurfaceColorMod(whole, &r, &g, &b);
+    SDL_SetSurfaceBlendMode(view.get(), blend);
+    SDL_SetSurfaceAlphaMod(view.get(), a);
+    SDL_SetSurfaceColorMod(view.get(), r, g, b);
+    return view;
+}
+
+// Renders the line once and records its height and the texture of its visible part.
+void renderLine(FrameContext& context, const LogLine& line, LogLineImage& image) {
+    ++context.cache.renderCount;
+    SurfacePtr surface(TTF_RenderUTF8_Blended_Wrapped(context.font, line.text.c_str(), kLogText,
+                                                      context.wrapWidth));
+    image.texture.reset();
+    image.textureW = 0;
+    image.textureH = 0;
+    image.hasPicture = true;
+    context.cache.textured.push_back(line.id);
+    if (!surface) {
+        image.renderable = false;
+        image.height = 0;
+        return;
+    }
+    image.renderable = true;
+    image.height = surface->h;
+
+    // Clipping hides everything below and right of the area, so only that part becomes a texture:
+    // a line of thousands of rows would otherwise keep hundreds of megabytes (or exceed what a GPU
+    // texture may hold and show nothing at all).
+    int w = std::min(surface->w, context.visibleW);
+    int h = std::min(surface->h, context.visibleH);
+    if (w <= 0 || h <= 0) return;
+    SurfacePtr part;
+    if (w < surface->w || h < surface->h) part = topLeftView(surface.get(), w, h);
+    SDL_Surface* source = part ? part.get() : surface.get();
+    image.texture.reset(SDL_CreateTextureFromSurface(context.renderer, source));
+    if (image.texture) {
+        image.textureW = source->w;
+        image.textureH = source->h;
+    }
+}
+
+// Forgets what belongs to lines that have left the store. Ids only grow, so those are exactly the
+// ids before the oldest line or after the newest one.
+void dropLeftLines(LogDrawCache& cache, const std::deque<LogLine>& lines) {
+    if (lines.empty()) {
+        cache.images.clear();
+        return;
+    }
+    cache.images.erase(cache.images.begin(), cache.images.lower_bound(lines.front().id));
+    cache.images.erase(cache.images.upper_bound(lines.back().id), cache.images.end());
+}
+
+// Keeps textures only for the lines drawn in this frame.
+void dropUndrawnTextures(LogDrawCache& cache) {
+    std::vector<std::uint64_t> kept;
+    for (std::uint64_t id : cache.textured) {
+        auto found = cache.images.find(id);
+        if (found == cache.images.end() || !found->second.hasPicture) continue;
+        LogLineImage& image = found->second;
+        if (image.drawnInFrame == cache.frame) {
+            if (std::find(kept.begin(), kept.end(), id) == kept.end()) kept.push_back(id);
+        } else {
+            image.texture.reset();
+            image.hasPicture = false;
+        }
+    }
+    cache.textured.swap(kept);
+}
+
+void checkCacheKey(LogDrawCache& cache, SDL_Renderer* renderer, TTF_Font* font, const LogView& view,
+                   std::int32_t fontHeight) {
+    int style = TTF_GetFontStyle(font);
+    int outline = TTF_GetFontOutline(font);
+    int hinting = TTF_GetFontHinting(font);
+    int kerning = TTF_GetFontKerning(font);
+    int align = TTF_GetFontWrappedAlign(font);
+    const Rect& r = view.rect;
+    bool same = cache.view == &view && cache.renderer == renderer && cache.font == font &&
+                cache.rect.x == r.x && cache.rect.y == r.y && cache.rect.w == r.w && cache.rect.h == r.h &&
+                cache.fontHeight == fontHeight && cache.fontStyle == style && cache.fontOutline == outline &&
+                cache.fontHinting == hinting && cache.fontKerning == kerning && cache.fontAlign == align;
+    if (same) return;
+    resetLogDrawCache(cache);
+    cache.view = &view;
+    cache.renderer = renderer;
+    cache.font = font;
+    cache.rect = r;
+    cache.fontHeight = fontHeight;
+    cache.fontStyle = style;
+    cache.fontOutline = outline;
+    cache.fontHinting = hinting;
+    cache.fontKerning = kerning;
+    cache.fontAlign = align;
+}
+
+}  // namespace
+
+void drawLog(SDL_Renderer* renderer, TTF_Font* font, LogView& view, LogDrawCache& cache) {
+    // `rect` is written once before the worker exists, so it is read without the lock.
+    const Rect rect = view.rect;
+    const SDL_Rect area{rect.x, rect.y, rect.w, rect.h};
+    SDL_SetRenderDrawColor(renderer, kLogBackground.r, kLogBackground.g, kLogBackground.b, kLogBackground.a);
+    SDL_RenderFillRect(renderer, &area);
+    SDL_SetRenderDrawColor(renderer, kLogBorder.r, kLogBorder.g, kLogBorder.b, kLogBorder.a);
+    SDL_RenderDrawRect(renderer, &area);
+
+    const std::int32_t fontHeight = TTF_FontHeight(font);
+    checkCacheKey(cache, renderer, font, view, fontHeight);
+    ++cache.frame;
+    FrameContext context{renderer,
+                         font,
+                         toInt(static_cast<std::int64_t>(rect.w) - kLogWrapMargin),
+                         toInt(static_cast<std::int64_t>(rect.w) - kLogInsetLeft),
+                         toInt(static_cast<std::int64_t>(rect.h) - kLogInsetTop),
+                         cache};
+
+    // Held until the last line is drawn, so the lines measured are the lines drawn.
+    std::lock_guard<std::mutex> lock(view.mutex);
+    const std::deque<LogLine>& lines = view.lines;
+    dropLeftLines(cache, lines);
+
+    auto imageOf = [&](std::size_t index) -> LogLineImage& {
+        const LogLine& line = lines[index];
+        auto [found, added] = cache.images.try_emplace(line.id);
+        if (added) renderLine(context, line, found->second);
+        return found->second;
+    };
+    LogLayout layout = layoutLog(lines.size(), view.scroll, rect, fontHeight,
+                                 [&](std::size_t index) -> std::optional<std::int32_t> {
+                                     const LogLineImage& image = imageOf(index);
+                                     if (!image.renderable) return std::nullopt;
+                                     return image.height;
+                                 });
+
+    SDL_RenderSetClipRect(renderer, &area);
+    for (const LogPlacement& placed : layout.placed) {
+        LogLineImage& image = imageOf(placed.index);
+        // The texture was let go in an earlier frame where this line was not drawn.
+        if (!image.hasPicture) renderLine(context, lines[placed.index], image);
+        image.drawnInFrame = cache.frame;
+        if (!image.texture) continue;
+        SDL_Rect target{toInt(static_cast<std::int64_t>(rect.x) + kLogInsetLeft), placed.y, image.textureW,
+                        image.textureH};
+        SDL_RenderCopy(renderer, image.texture.get(), nullptr, &target);
+    }
+    SDL_RenderSetClipRect(renderer, nullptr);
+    dropUndrawnTextures(cache);
+}
+
+}  // namespace vchat

@@ -1,0 +1,128 @@
+// The log area of the window: a filled, framed rectangle with the stored lines wrapped to its width,
+// the newest at the bottom unless the user has scrolled back.
+//
+// Sections: colours and geometry; the layout walks (pure, no SDL calls); the per-line cache; drawLog.
+//
+// What is shown each frame (the cache only changes how fast, never what):
+//   1. fill `rect` with kLogBackground, outline it with kLogBorder;
+//   2. end = lines - scroll (never below 0); walking back from end - 1, add each line's height until
+//      the sum would pass rect.h - 8; the first line that does not fit, and all before it, are left out;
+//   3. from that start, draw every line, the ones newer than `end` too, at (rect.x + 6, y), starting at
+//      y = rect.y + 4 and moving down by each image's height, until y reaches rect.y + rect.h - 4;
+//      everything is clipped to `rect`.
+// A line's height is the height of its image wrapped at rect.w - 12. A line that cannot be rendered
+// counts as font height + 2 in step 2 and is skipped (adding nothing) in step 3.
+//
+// Error convention: drawing cannot fail in a way the caller sees; a line SDL cannot render or turn
+// into a texture leaves its part of the area empty.
+#pragma once
+
+#include "log/log_view.h"
+
+#include <SDL.h>
+#include <SDL_ttf.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace vchat {
+
+// The log area has its own background and border; its text is the window's foreground colour.
+inline constexpr SDL_Color kLogBackground{10, 15, 36, 255};
+inline constexpr SDL_Color kLogBorder{39, 48, 96, 255};
+inline constexpr SDL_Color kLogText{234, 240, 255, 255};
+
+inline constexpr std::int32_t kLogWrapMargin = 12;   // wrap width is rect.w minus this
+inline constexpr std::int32_t kLogInsetLeft = 6;
+inline constexpr std::int32_t kLogInsetTop = 4;
+inline constexpr std::int32_t kLogInsetBottom = 4;   // no line starts at or below rect.y + rect.h - this
+inline constexpr std::int32_t kLogFallbackExtra = 2; // an unrenderable line fits as font height + this
+
+// ---- Layout walks -----------------------------------------------------------------------------
+
+// One line placed on screen: its index in `lines` and the y of its top edge.
+struct LogPlacement {
+    std::size_t index = 0;
+    std::int32_t y = 0;
+};
+
+struct LogLayout {
+    std::size_t start = 0;               // first line of the fitted window
+    std::size_t end = 0;                 // one past its last line
+    std::vector<LogPlacement> placed;    // lines to draw, top to bottom
+};
+
+// The height of line `index` as rendered, or nothing when it cannot be rendered.
+using LogLineHeight = std::function<std::optional<std::int32_t>(std::size_t index)>;
+
+// Runs the fitting walk (from the bottom of the window) and the drawing walk (from its top) over
+// `count` lines. Calls `heightOf` only for the lines the walks reach, at most once per line per call,
+// so the work is bounded by what fits in the area, not by `count`.
+LogLayout layoutLog(std::size_t count, std::int32_t scroll, const Rect& rect, std::int32_t fontHeight,
+                    const LogLineHeight& heightOf);
+
+// ---- Per-line cache ---------------------------------------------------------------------------
+
+struct SurfaceDeleter {
+    void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
+};
+struct TextureDeleter {
+    void operator()(SDL_Texture* texture) const { SDL_DestroyTexture(texture); }
+};
+using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceDeleter>;
+using TexturePtr = std::unique_ptr<SDL_Texture, TextureDeleter>;
+
+// What one line rendered to, kept while the line stays in the store.
+struct LogLineImage {
+    bool renderable = false;
+    std::int32_t height = 0;         // of the whole wrapped image, when renderable
+    bool hasPicture = false;         // `texture` is current (it may be null: nothing visible or no texture)
+    TexturePtr texture;              // the part of the image that can show inside the area
+    std::int32_t textureW = 0;
+    std::int32_t textureH = 0;
+    std::uint64_t drawnInFrame = 0;
+};
+
+// Work carried from frame to frame. Owned by the caller, used on the main thread only. Heights stay
+// for every line the walks have reached until the line leaves the store; textures stay only for the
+// lines drawn in the latest frame, so memory is bounded by what the area shows.
+//
+// Everything cached is dropped when the view, renderer, font (or its height, style, outline,
+// hinting, kerning, alignment), rectangle or wrap width differs from the previous frame. Textures
+// belong to the renderer: call resetLogDrawCache (or destroy the cache) before destroying the
+// renderer or the font it was used with.
+struct LogDrawCache {
+    const LogView* view = nullptr;
+    SDL_Renderer* renderer = nullptr;
+    TTF_Font* font = nullptr;
+    Rect rect;
+    std::int32_t fontHeight = 0;
+    int fontStyle = 0;
+    int fontOutline = 0;
+    int fontHinting = 0;
+    int fontKerning = 0;
+    int fontAlign = 0;
+
+    std::map<std::uint64_t, LogLineImage> images;   // by line id
+    std::vector<std::uint64_t> textured;            // ids that may hold a texture
+    std::uint64_t frame = 0;
+
+    // Wrapped renders performed so far (for measuring and for drawing), for tests and benchmarks.
+    std::uint64_t renderCount = 0;
+};
+
+// Drops every cached height and texture; the counter keeps counting.
+void resetLogDrawCache(LogDrawCache& cache);
+
+// ---- Drawing ----------------------------------------------------------------------------------
+
+// Draws the log area as described at the top of this file. Holds `view.mutex` from the first read of
+// `lines` and `scroll` until the last line is drawn, and takes no other lock. Leaves the renderer with
+// no clip rectangle and with the draw colour set to kLogBorder. Main thread only.
+void drawLog(SDL_Renderer* renderer, TTF_Font* font, LogView& view, LogDrawCache& cache);
+
+}  // namespace vchat
