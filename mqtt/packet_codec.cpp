@@ -1,0 +1,254 @@
+#include "mqtt/packet_codec.h"
+
+#include <chrono>
+#include <new>
+#include <utility>
+
+namespace vchat {
+
+namespace {
+
+constexpr char kClientIdPrefix[] = "korvane-";
+constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr char kProtocolNameV311[] = "MQTT";
+constexpr char kProtocolNameV31[] = "MQIsdp";
+constexpr char kProtocolVersion31[] = "3.1";
+constexpr std::uint8_t kLevelV311 = 4;
+constexpr std::uint8_t kLevelV31 = 3;
+
+constexpr std::uint8_t kConnectFlagClean = 0x02;
+constexpr std::uint8_t kConnectFlagPassword = 0x40;
+constexpr std::uint8_t kConnectFlagUser = 0x80;
+
+constexpr char kHeaderConnect = '\x10';
+constexpr char kHeaderPublish = '\x30';
+constexpr char kHeaderSubscribe = '\x82';   // reserved flag bits 0010
+constexpr char kHeaderPingreq = '\xC0';
+constexpr char kHeaderDisconnect = '\xE0';
+
+void appendU16(std::string& out, std::uint32_t value) {
+    out.push_back(static_cast<char>((value >> 8) & 0xFF));
+    out.push_back(static_cast<char>(value & 0xFF));
+}
+
+std::string framePacket(char header, const std::string& rest) {
+    std::string packet(1, header);
+    packet += encodeRemainingLength(static_cast<std::uint32_t>(rest.size()));
+    packet += rest;
+    return packet;
+}
+
+void resetFrame(FrameReader& reader) {
+    reader = FrameReader{};
+}
+
+}  // namespace
+
+std::string encodeString(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() + 2);
+    appendU16(out, static_cast<std::uint32_t>(s.size()));
+    out.append(s.data(), s.size());
+    return out;
+}
+
+std::string encodeRemainingLength(std::uint32_t n) {
+    std::string out;
+    do {
+        auto byte = static_cast<std::uint8_t>(n & 0x7F);
+        n >>= 7;
+        if (n > 0) byte |= 0x80;
+        out.push_back(static_cast<char>(byte));
+    } while (n > 0);
+    return out;
+}
+
+std::string buildConnect(std::string_view clientId, std::string_view user, std::string_view password,
+                         std::string_view protocolVersion, std::uint16_t keepAliveSec) {
+    const bool v31 = protocolVersion == kProtocolVersion31;
+    const bool withUser = !user.empty();
+    // A password without a user name is not allowed by the protocol: it is left out.
+    const bool withPassword = withUser && !password.empty();
+
+    std::uint8_t flags = kConnectFlagClean;
+    if (withUser) flags |= kConnectFlagUser;
+    if (withPassword) flags |= kConnectFlagPassword;
+
+    std::string rest = encodeString(v31 ? kProtocolNameV31 : kProtocolNameV311);
+    rest.push_back(static_cast<char>(v31 ? kLevelV31 : kLevelV311));
+    rest.push_back(static_cast<char>(flags));
+    appendU16(rest, keepAliveSec);
+    rest += encodeString(clientId);
+    if (withUser) rest += encodeString(user);
+    if (withPassword) rest += encodeString(password);
+    return framePacket(kHeaderConnect, rest);
+}
+
+std::string buildSubscribe(std::uint16_t packetId, std::string_view filter) {
+    std::string rest;
+    appendU16(rest, packetId);
+    rest += encodeString(filter);
+    rest.push_back('\x00');   // requested QoS 0
+    return framePacket(kHeaderSubscribe, rest);
+}
+
+std::string buildPublish(std::string_view topic, std::string_view payload) {
+    std::string rest = encodeString(topic);
+    rest.append(payload.data(), payload.size());
+    return framePacket(kHeaderPublish, rest);
+}
+
+std::string buildPingreq() {
+    return std::string{kHeaderPingreq, '\x00'};
+}
+
+std::string buildDisconnect() {
+    return std::string{kHeaderDisconnect, '\x00'};
+}
+
+std::string makeClientId(std::mt19937& rng) {
+    std::string id = kClientIdPrefix;
+    for (int i = 0; i < 10; ++i) {
+        const std::uint32_t r = rng();
+        id.push_back(kHexDigits[(r >> 4) & 0xF]);
+        id.push_back(kHexDigits[r & 0xF]);
+    }
+    return id;
+}
+
+std::uint16_t makeSubscribeId(std::mt19937& rng) {
+    std::uint16_t id = 0;
+    while (id == 0) id = static_cast<std::uint16_t>(rng() & 0xFFFF);
+    return id;
+}
+
+FrameStatus feedFrame(FrameReader& reader, const char* data, std::size_t size, std::size_t& consumed) {
+    if (reader.complete) resetFrame(reader);
+    consumed = 0;
+    while (consumed < size || (reader.stage == FrameReader::Stage::Body && reader.remaining == 0)) {
+        switch (reader.stage) {
+        case FrameReader::Stage::Header: {
+            const auto byte = static_cast<std::uint8_t>(data[consumed++]);
+            reader.packet.type = byte >> 4;
+            reader.packet.flags = byte & 0x0F;
+            reader.stage = FrameReader::Stage::Length;
+            break;
+        }
+        case FrameReader::Stage::Length: {
+            const auto byte = static_cast<std::uint8_t>(data[consumed++]);
+            reader.remaining += (byte & 0x7Fu) * reader.multiplier;
+            reader.multiplier *= 128;
+            ++reader.lengthBytes;
+            // The field has at most four bytes; a fourth with bit 7 set still ends it.
+            if ((byte & 0x80) == 0 || reader.lengthBytes == 4) reader.stage = FrameReader::Stage::Body;
+            break;
+        }
+        case FrameReader::Stage::Body: {
+            const std::size_t take = std::min<std::size_t>(reader.remaining, size - consumed);
+            try {
+                reader.packet.body.append(data + consumed, take);
+            } catch (const std::bad_alloc&) {
+                resetFrame(reader);
+                return FrameStatus::Failed;
+            }
+            consumed += take;
+            reader.remaining -= static_cast<std::uint32_t>(take);
+            if (reader.remaining == 0) {
+                reader.complete = true;
+                return FrameStatus::Complete;
+            }
+            break;
+        }
+        }
+    }
+    return FrameStatus::NeedMore;
+}
+
+MqttPacket takePacket(FrameReader& reader) {
+    MqttPacket packet = std::move(reader.packet);
+    resetFrame(reader);
+    return packet;
+}
+
+bool frameStarted(const FrameReader& reader) {
+    return !reader.complete && reader.stage != FrameReader::Stage::Header;
+}
+
+bool parsePublish(std::string_view body, std::string& topic, std::string& payload) {
+    if (body.size() < 2) return false;
+    const std::size_t topicLength = (static_cast<std::uint8_t>(body[0]) << 8) |
+                                    static_cast<std::uint8_t>(body[1]);
+    if (body.size() < topicLength + 2) return false;
+    topic.assign(body.substr(2, topicLength));
+    payload.assign(body.substr(2 + topicLength));
+    return true;
+}
+
+IoStatus readPacket(BrokerConnection& conn, PacketStream& stream, MqttPacket& packet, int timeoutMs,
+                    int completionTimeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point deadline;
+    bool started = false;
+    auto fail = [&stream](IoStatus status) {
+        resetFrame(stream.frame);
+        stream.buffer.clear();
+        stream.begin = 0;
+        return status;
+    };
+
+    for (;;) {
+        if (stream.begin < stream.buffer.size()) {
+            std::size_t consumed = 0;
+            const FrameStatus status =
+                feedFrame(stream.frame, stream.buffer.data() + stream.begin,
+                          stream.buffer.size() - stream.begin, consumed);
+            stream.begin += consumed;
+            if (stream.begin == stream.buffer.size()) {
+                stream.buffer.clear();
+                stream.begin = 0;
+            }
+            if (status == FrameStatus::Complete) {
+                packet = takePacket(stream.frame);
+                return IoStatus::Ok;
+            }
+            if (status == FrameStatus::Failed) return fail(IoStatus::Error);
+        }
+        if (!started && frameStarted(stream.frame)) {
+            started = true;
+            deadline = Clock::now() + std::chrono::milliseconds(completionTimeoutMs);
+        }
+
+        int waitMs = timeoutMs;
+        if (started) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return fail(IoStatus::Error);
+            waitMs = static_cast<int>(left);
+        }
+        const IoResult ready = waitReadable(conn, waitMs);
+        if (ready.status == IoStatus::Timeout) {
+            // A packet that has begun and stalls means the connection is no longer usable.
+            if (started) return fail(IoStatus::Error);
+            return IoStatus::Timeout;
+        }
+        if (ready.status != IoStatus::Ok) return fail(ready.status);
+
+        // Everything buffered has been framed, so the buffer is empty here.
+        try {
+            stream.buffer.resize(PacketStream::kChunk);
+        } catch (const std::bad_alloc&) {
+            return fail(IoStatus::Error);
+        }
+        const IoResult got = recvSome(conn, stream.buffer.data(), stream.buffer.size());
+        stream.buffer.resize(got.status == IoStatus::Ok ? got.bytes : 0);
+        stream.begin = 0;
+        if (got.status == IoStatus::Timeout) {
+            // Readable but nothing to hand out yet (a TLS record still incomplete).
+            if (!started) return IoStatus::Timeout;
+            continue;
+        }
+        if (got.status != IoStatus::Ok) return fail(got.status);
+    }
+}
+
+}  // namespace vchat

@@ -1,0 +1,111 @@
+// MQTT control packets the client sends and receives (QoS 0 only).
+//
+// Sections: packet builders (pure), the resumable frame reader (pure), PUBLISH splitting (pure),
+// and readPacket, which runs the frame reader over a BrokerConnection.
+//
+// Error convention of this header: builders cannot fail; the frame reader reports a FrameStatus;
+// parsePublish returns bool with out-parameters untouched on failure; readPacket returns an IoStatus
+// so that a time-out is never confused with a closed or broken connection.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <string_view>
+
+#include "mqtt/broker_connection.h"
+
+namespace vchat {
+
+// Once the first byte of a packet has arrived, the rest must follow within this time.
+inline constexpr int kPacketCompletionTimeoutMs = 10000;
+// Largest remaining length the four-byte field can carry.
+inline constexpr std::uint32_t kMaxRemainingLength = 268435455;
+
+inline constexpr std::uint8_t kPacketConnack = 2;
+inline constexpr std::uint8_t kPacketPublish = 3;
+inline constexpr std::uint8_t kPacketPingresp = 13;
+
+struct MqttPacket {
+    std::int32_t type = -1;   // upper four bits of the fixed-header byte
+    std::int32_t flags = 0;   // lower four bits; read, never interpreted
+    std::string body;         // exactly the bytes the remaining length announced
+};
+
+// ---- Builders: each returns one complete packet, ready for sendRaw. ----
+
+// Two bytes of length, high byte first, then the bytes. Callers keep s within 65535 bytes.
+std::string encodeString(std::string_view s);
+// The MQTT variable-length encoding of n (1 to 4 bytes for n up to kMaxRemainingLength).
+std::string encodeRemainingLength(std::uint32_t n);
+// CONNECT with clean session and the given keep-alive. protocolVersion "3.1" selects "MQIsdp"
+// level 3, anything else "MQTT" level 4. The user name goes in when it is not empty, the password
+// only together with a user name.
+std::string buildConnect(std::string_view clientId, std::string_view user, std::string_view password,
+                         std::string_view protocolVersion, std::uint16_t keepAliveSec);
+// SUBSCRIBE with one filter at QoS 0.
+std::string buildSubscribe(std::uint16_t packetId, std::string_view filter);
+// PUBLISH at QoS 0, no retain; the payload bytes unchanged.
+std::string buildPublish(std::string_view topic, std::string_view payload);
+std::string buildPingreq();
+std::string buildDisconnect();
+
+// "korvane-" and 20 lowercase hexadecimal digits drawn from `rng` (never the C rand).
+std::string makeClientId(std::mt19937& rng);
+// A SUBSCRIBE packet identifier from `rng`, never 0.
+std::uint16_t makeSubscribeId(std::mt19937& rng);
+
+// ---- Frame reader: pure and resumable; accepts any chunk size. ----
+
+enum class FrameStatus {
+    NeedMore,   // everything offered was consumed, the packet is not complete yet
+    Complete,   // `packet` holds one whole packet; bytes after it were not consumed
+    Failed,     // the body could not be stored (allocation failure)
+};
+
+struct FrameReader {
+    enum class Stage { Header, Length, Body };
+    Stage stage = Stage::Header;
+    int lengthBytes = 0;           // remaining-length bytes seen so far
+    std::uint32_t multiplier = 1;
+    std::uint32_t remaining = 0;   // body bytes still missing (once in Stage::Body)
+    bool complete = false;         // `packet` is whole; the next feed starts a new one
+    MqttPacket packet;
+};
+
+// Consumes bytes of `data` up to the end of one packet and adds them to `reader`; `consumed` says
+// how many. The body grows with the bytes actually offered: the announced length is never used to
+// reserve memory. A remaining-length field whose fourth byte still has bit 7 set ends there.
+// After Complete or Failed the reader starts over with the next packet.
+FrameStatus feedFrame(FrameReader& reader, const char* data, std::size_t size, std::size_t& consumed);
+// Moves the completed packet out and makes the reader ready for the next one.
+MqttPacket takePacket(FrameReader& reader);
+// True once any byte of the current packet has been consumed.
+bool frameStarted(const FrameReader& reader);
+
+// ---- PUBLISH bodies ----
+
+// Splits a QoS 0 PUBLISH body into topic and payload (possibly empty). False, outputs untouched,
+// when the body is shorter than its own topic length says.
+bool parsePublish(std::string_view body, std::string& topic, std::string& payload);
+
+// ---- Reading packets from a connection ----
+
+// The per-connection read state: bytes read ahead of the current packet and the frame in progress.
+struct PacketStream {
+    static constexpr std::size_t kChunk = 16384;
+    FrameReader frame;
+    std::string buffer;      // bytes read from the connection, not yet framed
+    std::size_t begin = 0;   // first unframed byte in buffer
+};
+
+// Reads one whole packet into `packet`.
+// Ok: a packet. Timeout: no byte of a packet arrived within timeoutMs (nothing is lost; the stream
+// stays usable). Closed / Error: the connection was closed or is broken, or a packet that had begun
+// did not complete within completionTimeoutMs, or its body could not be stored; the stream is then
+// out of step and the connection should be closed.
+IoStatus readPacket(BrokerConnection& conn, PacketStream& stream, MqttPacket& packet, int timeoutMs,
+                    int completionTimeoutMs = kPacketCompletionTimeoutMs);
+
+}  // namespace vchat

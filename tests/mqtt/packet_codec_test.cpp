@@ -1,0 +1,269 @@
+// Packet builders and the frame reader, compared with bytes written out by hand.
+#include "mqtt/packet_codec.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <regex>
+
+namespace vchat {
+namespace {
+
+// A byte string from a literal that may hold zero bytes.
+template <std::size_t N>
+std::string B(const char (&s)[N]) {
+    return std::string(s, N - 1);
+}
+
+const std::string kId28 = "korvane-0123456789abcdef0123";
+
+TEST(PacketCodec, RemainingLengthAtEveryEncodingBoundary) {
+    struct Case {
+        std::uint32_t n;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {0, B("\x00")},
+        {127, B("\x7F")},
+        {128, B("\x80\x01")},
+        {321, B("\xC1\x02")},
+        {16383, B("\xFF\x7F")},
+        {16384, B("\x80\x80\x01")},
+        {2097151, B("\xFF\xFF\x7F")},
+        {2097152, B("\x80\x80\x80\x01")},
+        {268435455, B("\xFF\xFF\xFF\x7F")},
+    };
+    for (const Case& c : cases) EXPECT_EQ(encodeRemainingLength(c.n), c.bytes) << c.n;
+}
+
+TEST(PacketCodec, EncodeStringWritesLengthHighByteFirst) {
+    EXPECT_EQ(encodeString(""), B("\x00\x00"));
+    EXPECT_EQ(encodeString("ab"), B("\x00\x02" "ab"));
+    EXPECT_EQ(encodeString(std::string(300, 'x')), B("\x01\x2C") + std::string(300, 'x'));
+}
+
+TEST(PacketCodec, ConnectForBothLevelsAndEveryCredentialCase) {
+    struct Case {
+        const char* what;
+        const char* version;
+        const char* user;
+        const char* password;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"3.1.1 anonymous (28-byte identifier example)", "3.1.1", "", "",
+         B("\x10\x28\x00\x04MQTT\x04\x02\x00\x14\x00\x1C") + kId28},
+        {"3.1.1 user only", "3.1.1", "bob", "",
+         B("\x10\x2D\x00\x04MQTT\x04\x82\x00\x14\x00\x1C") + kId28 + B("\x00\x03" "bob")},
+        {"3.1.1 user and password", "3.1.1", "bob", "pw",
+         B("\x10\x31\x00\x04MQTT\x04\xC2\x00\x14\x00\x1C") + kId28 + B("\x00\x03" "bob\x00\x02" "pw")},
+        {"3.1.1 password without user is left out", "3.1.1", "", "pw",
+         B("\x10\x28\x00\x04MQTT\x04\x02\x00\x14\x00\x1C") + kId28},
+        {"3.1 anonymous", "3.1", "", "",
+         B("\x10\x2A\x00\x06MQIsdp\x03\x02\x00\x14\x00\x1C") + kId28},
+        {"3.1 user and password", "3.1", "bob", "pw",
+         B("\x10\x33\x00\x06MQIsdp\x03\xC2\x00\x14\x00\x1C") + kId28 + B("\x00\x03" "bob\x00\x02" "pw")},
+        {"any other version text is 3.1.1", "3.1 ", "", "",
+         B("\x10\x28\x00\x04MQTT\x04\x02\x00\x14\x00\x1C") + kId28},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(buildConnect(kId28, c.user, c.password, c.version, 20), c.bytes) << c.what;
+    }
+}
+
+TEST(PacketCodec, SubscribePublishPingDisconnect) {
+    EXPECT_EQ(buildSubscribe(0x1234, "root/2/json/#"),
+              B("\x82\x12\x12\x34\x00\x0D" "root/2/json/#" "\x00"));
+    EXPECT_EQ(buildSubscribe(1, "/2/e/#"), B("\x82\x0B\x00\x01\x00\x06/2/e/#\x00"));
+
+    EXPECT_EQ(buildPublish("a/b", "{\"x\":1}"), B("\x30\x0C\x00\x03" "a/b{\"x\":1}"));
+    EXPECT_EQ(buildPublish("t", ""), B("\x30\x03\x00\x01t"));
+    // 2 + 300 + 2 = 304 bytes follow: remaining length 0xB0 0x02, topic length 0x01 0x2C.
+    const std::string topic(300, 't');
+    EXPECT_EQ(buildPublish(topic, B("h\x00")), B("\x30\xB0\x02\x01\x2C") + topic + B("h\x00"));
+
+    EXPECT_EQ(buildPingreq(), B("\xC0\x00"));
+    EXPECT_EQ(buildDisconnect(), B("\xE0\x00"));
+}
+
+TEST(PacketCodec, ClientIdHasPrefixAndTwentyLowercaseHexDigits) {
+    std::mt19937 rng(7);
+    const std::string a = makeClientId(rng);
+    const std::string b = makeClientId(rng);
+    const std::regex form("korvane-[0-9a-f]{20}");
+    EXPECT_TRUE(std::regex_match(a, form)) << a;
+    EXPECT_TRUE(std::regex_match(b, form)) << b;
+    EXPECT_NE(a, b);
+}
+
+TEST(PacketCodec, ParsePublishOnShortAndExactBodies) {
+    struct Case {
+        std::string body;
+        bool ok;
+        std::string topic;
+        std::string payload;
+    };
+    const Case cases[] = {
+        {"", false, "", ""},
+        {B("\x00"), false, "", ""},
+        {B("\x00\x05" "abc"), false, "", ""},          // topic length beyond the body
+        {B("\x01\x00") + std::string(255, 'a'), false, "", ""},
+        {B("\x00\x00"), true, "", ""},
+        {B("\x00\x03" "abc"), true, "abc", ""},         // exactly 2 + L bytes: empty payload
+        {B("\x00\x03" "abc\x00{\n"), true, "abc", B("\x00{\n")},
+    };
+    for (const Case& c : cases) {
+        std::string topic = "sentinel-topic";
+        std::string payload = "sentinel-payload";
+        ASSERT_EQ(parsePublish(c.body, topic, payload), c.ok) << testing::PrintToString(c.body);
+        EXPECT_EQ(topic, c.ok ? c.topic : "sentinel-topic");
+        EXPECT_EQ(payload, c.ok ? c.payload : "sentinel-payload");
+    }
+}
+
+// Three packets back to back: a PUBLISH, a PINGRESP and a CONNACK.
+const std::string kThreePackets =
+    B("\x30\x08\x00\x03" "a/b" "x\x00y") + B("\xD0\x00") + B("\x20\x02\x00\x05");
+
+void expectThreePackets(const std::vector<MqttPacket>& got) {
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].type, 3);
+    EXPECT_EQ(got[0].flags, 0);
+    EXPECT_EQ(got[0].body, B("\x00\x03" "a/b" "x\x00y"));
+    EXPECT_EQ(got[1].type, 13);
+    EXPECT_EQ(got[1].body, "");
+    EXPECT_EQ(got[2].type, 2);
+    EXPECT_EQ(got[2].body, B("\x00\x05"));
+}
+
+TEST(FrameReader, FedOneByteAtATime) {
+    FrameReader reader;
+    std::vector<MqttPacket> got;
+    for (char byte : kThreePackets) {
+        std::size_t consumed = 99;
+        const FrameStatus status = feedFrame(reader, &byte, 1, consumed);
+        EXPECT_EQ(consumed, 1u);
+        ASSERT_NE(status, FrameStatus::Failed);
+        if (status == FrameStatus::Complete) got.push_back(takePacket(reader));
+    }
+    expectThreePackets(got);
+    EXPECT_FALSE(frameStarted(reader));
+}
+
+TEST(FrameReader, FedEverythingAtOnceStopsAtEachPacketEnd) {
+    FrameReader reader;
+    std::vector<MqttPacket> got;
+    std::size_t pos = 0;
+    while (pos < kThreePackets.size()) {
+        std::size_t consumed = 0;
+        const FrameStatus status =
+            feedFrame(reader, kThreePackets.data() + pos, kThreePackets.size() - pos, consumed);
+        pos += consumed;
+        ASSERT_EQ(status, FrameStatus::Complete);
+        got.push_back(takePacket(reader));
+    }
+    EXPECT_EQ(pos, kThreePackets.size());
+    expectThreePackets(got);
+}
+
+TEST(FrameReader, FourContinuationBytesEndTheLengthAndReserveNothing) {
+    FrameReader reader;
+    const std::string header = B("\x30\xFF\xFF\xFF\xFF");
+    std::size_t consumed = 0;
+    EXPECT_EQ(feedFrame(reader, header.data(), header.size(), consumed), FrameStatus::NeedMore);
+    EXPECT_EQ(consumed, header.size());
+    EXPECT_TRUE(frameStarted(reader));
+    EXPECT_EQ(reader.stage, FrameReader::Stage::Body);
+    EXPECT_EQ(reader.remaining, kMaxRemainingLength);
+    // The fifth byte is already body, and the body holds only what arrived.
+    const std::string more = B("\x80" "abc");
+    EXPECT_EQ(feedFrame(reader, more.data(), more.size(), consumed), FrameStatus::NeedMore);
+    EXPECT_EQ(consumed, more.size());
+    EXPECT_EQ(reader.packet.body, more);
+    EXPECT_LT(reader.packet.body.capacity(), 4096u);
+}
+
+TEST(FrameReader, ZeroLengthPacketCompletesWithoutBody) {
+    FrameReader reader;
+    const std::string ping = B("\xD0\x00\xD0");
+    std::size_t consumed = 0;
+    EXPECT_EQ(feedFrame(reader, ping.data(), ping.size(), consumed), FrameStatus::Complete);
+    EXPECT_EQ(consumed, 2u);
+    EXPECT_EQ(reader.packet.type, 13);
+}
+
+// readPacket over one end of a socket pair; the test plays the broker on the other end.
+class ReadPacketTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        int fds[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        conn.sock.reset(fds[0]);
+        peer = fds[1];
+    }
+    void TearDown() override {
+        if (peer >= 0) ::close(peer);
+    }
+    void peerWrite(const std::string& bytes) {
+        ASSERT_EQ(::write(peer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    void peerClose() {
+        ::close(peer);
+        peer = -1;
+    }
+    BrokerConnection conn;
+    PacketStream stream;
+    int peer = -1;
+};
+
+TEST_F(ReadPacketTest, TimeOutIsNotAFailure) {
+    MqttPacket packet;
+    EXPECT_EQ(readPacket(conn, stream, packet, 50), IoStatus::Timeout);
+    peerWrite(B("\xD0\x00"));
+    EXPECT_EQ(readPacket(conn, stream, packet, 2000), IoStatus::Ok);
+    EXPECT_EQ(packet.type, 13);
+}
+
+TEST_F(ReadPacketTest, PacketsReadAheadAreHandedOutWithoutWaiting) {
+    peerWrite(kThreePackets);
+    std::vector<MqttPacket> got(1);
+    ASSERT_EQ(readPacket(conn, stream, got[0], 2000), IoStatus::Ok);
+    for (int i = 0; i < 2; ++i) {
+        got.emplace_back();
+        ASSERT_EQ(readPacket(conn, stream, got.back(), 0), IoStatus::Ok) << i;
+    }
+    expectThreePackets(got);
+    MqttPacket none;
+    EXPECT_EQ(readPacket(conn, stream, none, 0), IoStatus::Timeout);
+}
+
+TEST(ReadPacketClosed, ClosedAfterEachBytePositionIsReportedAsClosed) {
+    const std::string packet = B("\x30\x85\x00\x00\x03" "a/b");   // remaining length 5 in two bytes
+    for (std::size_t cut = 0; cut < packet.size(); ++cut) {
+        int fds[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        BrokerConnection conn;
+        conn.sock.reset(fds[0]);
+        ASSERT_EQ(::write(fds[1], packet.data(), cut), static_cast<ssize_t>(cut));
+        ::close(fds[1]);
+        PacketStream stream;
+        MqttPacket got;
+        EXPECT_EQ(readPacket(conn, stream, got, 2000), IoStatus::Closed) << "cut after " << cut;
+    }
+}
+
+TEST_F(ReadPacketTest, PacketThatStallsAfterItsFirstByteFails) {
+    peerWrite(B("\x30\x05\x00"));
+    MqttPacket packet;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(readPacket(conn, stream, packet, 2000, 300), IoStatus::Error);
+    const auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(took, std::chrono::milliseconds(250));
+    EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+}  // namespace
+}  // namespace vchat
