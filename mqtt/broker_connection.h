@@ -13,6 +13,8 @@
 namespace vchat {
 
 inline constexpr int kConnectTimeoutSec = 5;
+// sendRaw gives up when the peer has taken no byte for this long.
+inline constexpr int kSendStallTimeoutMs = 10000;
 
 struct SslDeleter {
     void operator()(SSL* ssl) const;          // also frees PSK credentials attached to it
@@ -67,6 +69,10 @@ struct IoResult {
 int tcpConnect(const std::string& host, const std::string& port);
 // Switches O_NONBLOCK off (blocking = true) or on. False when fcntl fails.
 bool setBlocking(int fd, bool blocking);
+
+// Bounds every blocking read and write on fd (SO_RCVTIMEO, SO_SNDTIMEO); a read that times out
+// reports IoStatus::Timeout. False when the options cannot be set.
+bool setIoTimeouts(int fd, int timeoutMs);
 
 // Writes every byte of `bytes` (loops over partial writes and EINTR). Never raises SIGPIPE.
 // True only when all bytes went out.
