@@ -1,1 +1,219 @@
-// placeholder: replaced by the implementation
+#include "app/app.h"
+
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "actions/connect_action.h"
+#include "actions/send_action.h"
+#include "log/log_file.h"
+
+namespace vchat {
+
+namespace {
+
+ResolveChannel resolver(const App& app) { return ResolveChannel{&app.presetChannels}; }
+
+ConnectionButtons connectionButtons(Form& form) {
+    return ConnectionButtons{form.buttons[kConnect].disabled, form.buttons[kDisconnect].disabled};
+}
+
+void connect(App& app) {
+    ConnectForm form = connectForm(app.form);
+    onConnect(app.connected, connectionButtons(app.form), form, app.log, app.worker, resolver(app));
+}
+
+void disconnect(App& app) { onDisconnect(app.connected, connectionButtons(app.form), app.worker); }
+
+void send(App& app) {
+    SendForm form = sendForm(app.form);
+    onSend(app.connected, form, app.log, app.worker, resolver(app));
+}
+
+// The report line comes after the file is closed, so it is never part of the file it names.
+void saveAndReport(App& app, std::string_view failureText) {
+    const SaveResult result = saveLog(app.log);
+    if (result.ok) {
+        app.log.append(std::string(kSavedLogPrefix) + result.fileName);
+    } else {
+        app.log.append(failureText);
+    }
+}
+
+void focus(App& app, std::optional<FieldId> id) {
+    for (TextField& field : app.form.fields) field.focused = false;
+    app.focusedField = id;
+    if (id) app.form.fields[*id].focused = true;
+}
+
+bool ctrlHeld(std::uint16_t mod) { return (mod & (KMOD_LCTRL | KMOD_RCTRL)) != 0; }
+
+void setColour(SDL_Renderer* renderer, SDL_Color c) { SDL_SetRenderDrawColor(renderer, c.r, c.g, c.b, c.a); }
+
+void drawFieldWithCaption(App& app, SDL_Renderer* renderer, TTF_Font* font, const TextField& field) {
+    // drawLabel skips an empty caption (the message line has none).
+    drawLabel(renderer, font, field.label, field.rect.x, field.rect.y - kLabelOffset);
+    drawTextField(renderer, font, field, app.ticks());
+}
+
+}  // namespace
+
+ConnectForm connectForm(Form& f) {
+    auto text = [&f](FieldId id) -> std::string& { return f.fields[id].text; };
+    auto ticked = [&f](BoxId id) -> const bool& { return f.boxes[id].ticked; };
+    return ConnectForm{text(kBrokerHost),     text(kPort),           text(kUsername),       text(kPassword),
+                       text(kRootTopic),      text(kChannel),        text(kChannelPsk),     text(kCaPath),
+                       text(kPskIdentity),    text(kPskKey),         ticked(kDecodeRaw),    ticked(kHideNodeinfo),
+                       ticked(kHidePosition), ticked(kHideTelemetry), ticked(kHideTraceroute), ticked(kUseTls),
+                       ticked(kVerifyServer), ticked(kTlsPskMode)};
+}
+
+SendForm sendForm(Form& f) {
+    auto text = [&f](FieldId id) -> std::string& { return f.fields[id].text; };
+    return SendForm{text(kMessageLine), text(kFromId),    text(kGatewayHex),
+                    text(kChannel),     text(kShortName), text(kLongName),
+                    text(kRootTopic),   text(kToId),      f.boxes[kBroadcast].ticked};
+}
+
+App::App(std::uint32_t nodeNumber, TickSource tickSource)
+    : form(buildForm(nodeNumber)), presetChannels(makePresetChannels()), ticks(std::move(tickSource)) {
+    log.rect = Rect{kLogRect.x, kLogRect.y, kLogRect.w, kLogRect.h};
+}
+
+void handleClick(App& app, int x, int y) {
+    // Focus: every field is tested, the hidden TLS-PSK fields too.
+    std::optional<FieldId> hit;
+    for (std::size_t i = 0; i < kFieldCount; ++i) {
+        if (containsPoint(app.form.fields[i].rect, x, y)) hit = static_cast<FieldId>(i);
+    }
+    focus(app, hit);
+
+    const auto& buttons = app.form.buttons;
+    if (!buttons[kConnect].disabled && containsPoint(buttons[kConnect].rect, x, y)) connect(app);
+    if (!buttons[kDisconnect].disabled && containsPoint(buttons[kDisconnect].rect, x, y)) disconnect(app);
+    if (containsPoint(buttons[kSend].rect, x, y)) send(app);
+    if (containsPoint(buttons[kSaveLog].rect, x, y)) saveAndReport(app, kSaveFailedButtonText);
+    if (containsPoint(buttons[kClearLog].rect, x, y)) app.log.clear();
+
+    for (Checkbox& box : app.form.boxes) {
+        if (checkboxHit(box, x, y)) box.ticked = !box.ticked;
+    }
+}
+
+void handleKey(App& app, SDL_Keycode key, std::uint16_t mod) {
+    switch (key) {
+        case SDLK_RETURN:
+            if (app.focusedField == kMessageLine) send(app);
+            return;
+        case SDLK_BACKSPACE:
+            if (app.focusedField) eraseLastByte(app.form.fields[*app.focusedField]);
+            return;
+        case SDLK_TAB: {
+            // Always forward, Shift or not; after the last field comes the first.
+            const std::size_t next = app.focusedField ? (*app.focusedField + 1) % kFieldCount : kBrokerHost;
+            focus(app, static_cast<FieldId>(next));
+            return;
+        }
+        case SDLK_ESCAPE:
+            focus(app, std::nullopt);
+            return;
+        case SDLK_s:
+            if (ctrlHeld(mod)) saveAndReport(app, kSaveFailedKeyText);
+            return;
+        case SDLK_l:
+            if (ctrlHeld(mod)) app.log.clear();
+            return;
+        default:
+            return;
+    }
+}
+
+bool handleEvent(App& app, const SDL_Event& event) {
+    switch (event.type) {
+        case SDL_QUIT:
+            app.quitRequested = true;
+            return false;
+        case SDL_MOUSEBUTTONDOWN:
+            handleClick(app, event.button.x, event.button.y);
+            break;
+        case SDL_MOUSEWHEEL:
+            app.log.wheel(event.wheel.y);
+            break;
+        case SDL_TEXTINPUT:
+            if (app.focusedField) {
+                const char* bytes = event.text.text;
+                appendText(app.form.fields[*app.focusedField],
+                           std::string_view(bytes, strnlen(bytes, sizeof event.text.text)));
+            }
+            break;
+        case SDL_KEYDOWN:
+            handleKey(app, event.key.keysym.sym, event.key.keysym.mod);
+            break;
+        default:
+            break;
+    }
+    return true;
+}
+
+void drainEvents(App& app) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        if (!handleEvent(app, event)) break;
+    }
+}
+
+void drawFrame(App& app, SDL_Renderer* renderer, TTF_Font* font) {
+    setColour(renderer, kPalette.background);
+    SDL_RenderClear(renderer);
+    for (const SDL_Rect& panel : kPanels) {
+        setColour(renderer, kPalette.panel);
+        SDL_RenderFillRect(renderer, &panel);
+        setColour(renderer, kPalette.border);
+        SDL_RenderDrawRect(renderer, &panel);
+    }
+    drawWrappedCentered(renderer, font, std::string(kNoticeText), kNoticeRect, kPalette.caption);
+
+    const Form& form = app.form;
+    const bool showPsk = pskFieldsVisible(form);
+    for (const DrawItem& item : kDrawOrder) {
+        switch (item.kind) {
+            case DrawKind::pskField:
+                if (!showPsk) break;
+                [[fallthrough]];
+            case DrawKind::field:
+                drawFieldWithCaption(app, renderer, font, form.fields[item.index]);
+                break;
+            case DrawKind::box:
+                drawCheckbox(renderer, font, form.boxes[item.index]);
+                break;
+            case DrawKind::button:
+                drawButton(renderer, font, form.buttons[item.index]);
+                break;
+        }
+    }
+    drawLog(renderer, font, app.log, app.logCache);
+}
+
+std::uint32_t frameWaitMs(std::uint64_t frameMs) {
+    return frameMs < kFastFrameMs ? static_cast<std::uint32_t>(kFrameMs - frameMs) : 0;
+}
+
+void runMainLoop(App& app, SDL_Renderer* renderer, TTF_Font* font) {
+    while (!app.quitRequested) {
+        const std::uint64_t frameStart = SDL_GetTicks64();
+        drainEvents(app);
+        drawFrame(app, renderer, font);
+        SDL_RenderPresent(renderer);
+        // The synchronised present paces the loop on a real display; where it returns at once, this
+        // keeps an idle window from redrawing as fast as the machine allows.
+        const std::uint32_t wait = frameWaitMs(SDL_GetTicks64() - frameStart);
+        if (wait > 0) SDL_Delay(wait);
+    }
+}
+
+void shutDownApp(App& app) {
+    if (app.connected.load()) app.worker.stop();
+    resetLogDrawCache(app.logCache);
+}
+
+}  // namespace vchat

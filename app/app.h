@@ -1,0 +1,90 @@
+// The application record: the state the main loop owns, the handling of window events and the
+// drawing of one frame. It works on any SDL renderer, so tests drive it with synthetic events and
+// draw into a software renderer without a display.
+//
+// Sections: the record; events; the frame; the loop and shut-down.
+//
+// Threads: everything here runs on the main thread. The log is shared with the worker thread
+// through its own lock; `connected` is only touched here and by the actions called from here.
+// Error convention: nothing here fails; what the user should see becomes one log line.
+#pragma once
+
+#include <SDL.h>
+#include <SDL_ttf.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "actions/channels.h"
+#include "actions/connect_action.h"
+#include "actions/send_action.h"
+#include "app/form.h"
+#include "log/log_draw.h"
+#include "log/log_view.h"
+#include "mqtt/mqtt_worker.h"
+
+namespace vchat {
+
+// ---- The record ----------------------------------------------------------------------------------
+
+// Milliseconds since some fixed start; drives the caret's blinking. Tests pass their own clock.
+using TickSource = std::function<std::uint64_t()>;
+
+struct App {
+    // The form with the node number's FROM_ID and GATEWAY_HEX defaults, an empty log in its area,
+    // the preset table and an idle worker. Needs no SDL call.
+    explicit App(std::uint32_t nodeNumber, TickSource tickSource = SDL_GetTicks64);
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    Form form;
+    LogView log;
+    PresetChannels presetChannels;
+    MqttWorker worker;
+    std::atomic<bool> connected{false};   // a worker was started and not yet stopped
+    bool quitRequested = false;           // ends the loop after the current frame
+    std::optional<FieldId> focusedField;  // the field that receives typing
+    TickSource ticks;
+    LogDrawCache logCache;                // its textures belong to the renderer drawn into
+};
+
+// What Connect and Send read from the form: references into its widgets.
+ConnectForm connectForm(Form& form);
+SendForm sendForm(Form& form);
+
+// ---- Events --------------------------------------------------------------------------------------
+
+// One mouse button press at (x, y): focus, then Connect, Disconnect, Send, Save Log, Clear Log and
+// the check boxes, each tested in that order. A click outside every field leaves none focused.
+void handleClick(App& app, int x, int y);
+// One key press with its modifier state (auto-repeats count as presses).
+void handleKey(App& app, SDL_Keycode key, std::uint16_t mod);
+// Routes one event. Returns false for SDL_QUIT, after which no further queued event is handled.
+bool handleEvent(App& app, const SDL_Event& event);
+// Handles every queued event, stopping right after an SDL_QUIT.
+void drainEvents(App& app);
+
+// ---- The frame -----------------------------------------------------------------------------------
+
+// Clears the window, draws the panels, the notice, the form and, last, the log. Does not present.
+void drawFrame(App& app, SDL_Renderer* renderer, TTF_Font* font);
+
+// ---- The loop and shut-down ------------------------------------------------------------------------
+
+// Frame pacing for renderers whose synchronised present does not really wait (software rendering,
+// virtual displays): a frame that took less than kFastFrameMs is stretched to kFrameMs.
+inline constexpr std::uint64_t kFrameMs = 16;
+inline constexpr std::uint64_t kFastFrameMs = 15;
+// How long to wait after a frame that took `frameMs`.
+std::uint32_t frameWaitMs(std::uint64_t frameMs);
+
+// Drains events, draws and presents one frame, waits out a fast frame; until quit is requested.
+void runMainLoop(App& app, SDL_Renderer* renderer, TTF_Font* font);
+
+// At exit: stops and joins the worker if a Connect started it; the buttons are left as they are.
+// Then drops the log's textures, which must go before the renderer does.
+void shutDownApp(App& app);
+
+}  // namespace vchat

@@ -1,0 +1,380 @@
+// The main loop's event handling, driven with synthetic SDL events (no display needed).
+#include "app/app.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "log/log_file.h"
+#include "tests/support/test_support.h"
+
+namespace vchat {
+namespace {
+
+constexpr std::uint32_t kNode = 1128103180;   // 433d7d0c
+
+SDL_Event clickAt(int x, int y) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEBUTTONDOWN;
+    e.button.button = SDL_BUTTON_LEFT;
+    e.button.x = x;
+    e.button.y = y;
+    return e;
+}
+
+SDL_Event keyDown(SDL_Keycode key, std::uint16_t mod = KMOD_NONE) {
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.keysym.sym = key;
+    e.key.keysym.mod = mod;
+    return e;
+}
+
+SDL_Event textInput(const char* bytes) {
+    SDL_Event e{};
+    e.type = SDL_TEXTINPUT;
+    std::snprintf(e.text.text, sizeof e.text.text, "%s", bytes);
+    return e;
+}
+
+SDL_Event wheelBy(int y) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEWHEEL;
+    e.wheel.y = y;
+    return e;
+}
+
+SDL_Point centre(const SDL_Rect& r) { return SDL_Point{r.x + r.w / 2, r.y + r.h / 2}; }
+
+// The message texts of the log, without their stamps.
+std::vector<std::string> logTexts(const LogView& log) {
+    std::lock_guard<std::mutex> lock(log.mutex);
+    std::vector<std::string> texts;
+    for (const LogLine& line : log.lines) texts.push_back(line.text.substr(22));
+    return texts;
+}
+
+// Which field has focus, checked against the fields' own flags: exactly that one or none.
+std::optional<FieldId> focusOf(const App& app) {
+    int flagged = 0;
+    for (const TextField& f : app.form.fields) flagged += f.focused ? 1 : 0;
+    EXPECT_LE(flagged, 1);
+    if (app.focusedField) {
+        EXPECT_TRUE(app.form.fields[*app.focusedField].focused);
+        EXPECT_EQ(flagged, 1);
+    } else {
+        EXPECT_EQ(flagged, 0);
+    }
+    return app.focusedField;
+}
+
+class Events : public ::testing::Test {
+protected:
+    void send(const SDL_Event& e) { EXPECT_TRUE(handleEvent(app, e)); }
+    void click(const SDL_Rect& r) {
+        const SDL_Point p = centre(r);
+        send(clickAt(p.x, p.y));
+    }
+    App app{kNode, [] { return std::uint64_t{0}; }};
+};
+
+TEST_F(Events, ClickFocusesEachOfTheSixteenFieldsHiddenOnesToo) {
+    ASSERT_FALSE(pskFieldsVisible(app.form));
+    for (std::size_t i = 0; i < kFieldCount; ++i) {
+        const SDL_Rect& r = app.form.fields[i].rect;
+        // Centre and the far corner: the edges belong to the field.
+        for (SDL_Point p : {centre(r), SDL_Point{r.x + r.w, r.y + r.h}, SDL_Point{r.x, r.y}}) {
+            send(clickAt(p.x, p.y));
+            EXPECT_EQ(focusOf(app), static_cast<FieldId>(i)) << app.form.fields[i].label;
+        }
+        send(clickAt(r.x + r.w + 1, r.y));
+        EXPECT_EQ(focusOf(app), std::nullopt) << "one pixel right of " << app.form.fields[i].label;
+    }
+}
+
+TEST_F(Events, ClickOnAButtonCheckBoxOrEmptySpaceRemovesFocus) {
+    const Checkbox& box = app.form.boxes[kHideTelemetry];
+    for (SDL_Point p : {SDL_Point{box.rect.x + 5, box.rect.y + 5}, centre(app.form.buttons[kDisconnect].rect),
+                        SDL_Point{900, 30}, SDL_Point{5, 5}}) {
+        click(app.form.fields[kUsername].rect);
+        ASSERT_EQ(focusOf(app), kUsername);
+        send(clickAt(p.x, p.y));
+        EXPECT_EQ(focusOf(app), std::nullopt) << p.x << "," << p.y;
+    }
+}
+
+TEST_F(Events, TypingGoesToTheFocusedFieldOnlyHiddenFieldsIncluded) {
+    send(textInput("dropped"));
+    click(app.form.fields[kPskIdentity].rect);
+    send(textInput("id\xC3\xA9"));
+    send(textInput("2"));
+    EXPECT_EQ(app.form.fields[kPskIdentity].text, "id\xC3\xA9" "2");
+    for (std::size_t i = 0; i < kFieldCount; ++i) {
+        if (i != kPskIdentity) {
+            EXPECT_EQ(app.form.fields[i].text.find("dropped"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(Events, TabWalksTheFocusOrderAndWraps) {
+    send(keyDown(SDLK_TAB));
+    EXPECT_EQ(focusOf(app), kBrokerHost);
+    for (std::size_t i = 1; i < kFieldCount; ++i) {
+        send(keyDown(SDLK_TAB, i % 2 ? KMOD_LSHIFT : KMOD_NONE));   // Shift does not reverse
+        EXPECT_EQ(focusOf(app), static_cast<FieldId>(i));
+    }
+    EXPECT_EQ(focusOf(app), kToId);
+    send(keyDown(SDLK_TAB));
+    EXPECT_EQ(focusOf(app), kBrokerHost);
+
+    // Channel PSK follows Long Name, not the field below it on screen.
+    click(app.form.fields[kLongName].rect);
+    send(keyDown(SDLK_TAB));
+    EXPECT_EQ(focusOf(app), kChannelPsk);
+}
+
+TEST_F(Events, EscapeDropsFocusAndFurtherTyping) {
+    click(app.form.fields[kPort].rect);
+    send(keyDown(SDLK_ESCAPE));
+    EXPECT_EQ(focusOf(app), std::nullopt);
+    send(textInput("9"));
+    send(keyDown(SDLK_BACKSPACE));
+    EXPECT_EQ(app.form.fields[kPort].text, "1883");
+    send(keyDown(SDLK_ESCAPE));
+    EXPECT_EQ(focusOf(app), std::nullopt);
+}
+
+TEST_F(Events, BackspaceRemovesOneByte) {
+    click(app.form.fields[kShortName].rect);
+    send(textInput("\xC3\xA9"));
+    send(keyDown(SDLK_BACKSPACE));
+    EXPECT_EQ(app.form.fields[kShortName].text, "zk52\xC3");
+    for (int i = 0; i < 10; ++i) send(keyDown(SDLK_BACKSPACE));
+    EXPECT_EQ(app.form.fields[kShortName].text, "");
+}
+
+TEST_F(Events, ReturnSendsOnlyFromTheMessageLine) {
+    app.form.fields[kMessageLine].text = "hello";
+    click(app.form.fields[kRootTopic].rect);
+    send(keyDown(SDLK_RETURN));
+    send(keyDown(SDLK_ESCAPE));
+    send(keyDown(SDLK_RETURN));
+    click(app.form.fields[kMessageLine].rect);
+    send(keyDown(SDLK_KP_ENTER));
+    EXPECT_TRUE(logTexts(app.log).empty());
+
+    send(keyDown(SDLK_RETURN));
+    EXPECT_EQ(logTexts(app.log), std::vector<std::string>{std::string(kNotConnectedText)});
+    EXPECT_EQ(app.form.fields[kMessageLine].text, "hello");
+    EXPECT_EQ(focusOf(app), kMessageLine);
+
+    // The Send button takes the same way.
+    click(app.form.buttons[kSend].rect);
+    EXPECT_EQ(logTexts(app.log).size(), 2u);
+}
+
+TEST_F(Events, WheelMovesOneLinePerEventWithinBounds) {
+    send(wheelBy(-3));
+    EXPECT_EQ(app.log.scroll, 0);
+    send(wheelBy(0));
+    EXPECT_EQ(app.log.scroll, 0);
+    send(wheelBy(7));
+    EXPECT_EQ(app.log.scroll, 1);
+    for (int i = 0; i < kMaxScroll + 5; ++i) send(wheelBy(1));
+    EXPECT_EQ(app.log.scroll, kMaxScroll);
+    send(wheelBy(-100));
+    EXPECT_EQ(app.log.scroll, kMaxScroll - 1);
+}
+
+TEST_F(Events, CtrlLClearsWithEitherCtrlKey) {
+    for (std::uint16_t mod : {KMOD_LCTRL, KMOD_RCTRL}) {
+        app.log.append("one");
+        app.log.append("two");
+        send(wheelBy(1));
+        send(keyDown(SDLK_l));
+        send(keyDown(SDLK_l, KMOD_LSHIFT));
+        EXPECT_EQ(logTexts(app.log).size(), 2u);
+        send(keyDown(SDLK_l, mod));
+        EXPECT_TRUE(logTexts(app.log).empty());
+        EXPECT_EQ(app.log.scroll, 0);
+    }
+    app.log.append("three");
+    click(app.form.buttons[kClearLog].rect);
+    EXPECT_TRUE(logTexts(app.log).empty());
+}
+
+// Saving writes into the working directory; each test gets its own.
+class SaveEvents : public Events {
+protected:
+    void SetUp() override {
+        char buf[4096];
+        ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
+        oldDir = buf;
+        ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    }
+    void TearDown() override { EXPECT_EQ(chdir(oldDir.c_str()), 0); }
+    std::string oldDir;
+    testing::TempDir dir;
+};
+
+TEST_F(SaveEvents, CtrlSAndTheButtonSaveAndReport) {
+    app.log.append("first");
+    for (std::uint16_t mod : {KMOD_LCTRL, KMOD_RCTRL}) {
+        send(keyDown(SDLK_s));
+        ASSERT_EQ(logTexts(app.log).size(), 1u) << "s without Ctrl saves nothing";
+        send(keyDown(SDLK_s, mod));
+        const std::vector<std::string> texts = logTexts(app.log);
+        ASSERT_EQ(texts.size(), 2u);
+        const std::string prefix(kSavedLogPrefix);
+        ASSERT_EQ(texts[1].substr(0, prefix.size()), prefix);
+        const std::string name = texts[1].substr(prefix.size());
+        const std::string file = testing::readFile(dir.file(name));
+        EXPECT_EQ(file.substr(0, 3), "\xEF\xBB\xBF");
+        EXPECT_NE(file.find("  first\r\n"), std::string::npos);
+        EXPECT_EQ(file.find("Saved log"), std::string::npos) << "the report is not part of the file";
+        app.log.clear();
+        app.log.append("first");
+    }
+    click(app.form.buttons[kSaveLog].rect);
+    const std::vector<std::string> texts = logTexts(app.log);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[1].rfind(std::string(kSavedLogPrefix) + "chatlog-", 0), 0u) << texts[1];
+}
+
+TEST_F(SaveEvents, KeyAndButtonReportFailureDifferently) {
+    // A working directory that no longer exists refuses new files, even to root.
+    const std::string gone = dir.file("gone");
+    ASSERT_EQ(mkdir(gone.c_str(), 0700), 0);
+    ASSERT_EQ(chdir(gone.c_str()), 0);
+    ASSERT_EQ(rmdir(gone.c_str()), 0);
+    send(keyDown(SDLK_s, KMOD_LCTRL));
+    click(app.form.buttons[kSaveLog].rect);
+    EXPECT_EQ(logTexts(app.log),
+              (std::vector<std::string>{std::string(kSaveFailedKeyText), std::string(kSaveFailedButtonText)}));
+}
+
+TEST_F(Events, CheckBoxesFlipOnlyOnTheirSquare) {
+    for (std::size_t i = 0; i < kBoxCount; ++i) {
+        Checkbox& box = app.form.boxes[i];
+        const bool before = box.ticked;
+        send(clickAt(box.rect.x + 30, box.rect.y + 10));   // the caption
+        send(clickAt(box.rect.x + 21, box.rect.y + 10));
+        send(clickAt(box.rect.x + 10, box.rect.y - 1));
+        EXPECT_EQ(box.ticked, before) << box.label;
+        send(clickAt(box.rect.x + 20, box.rect.y + 20));
+        EXPECT_EQ(box.ticked, !before) << box.label;
+        send(clickAt(box.rect.x, box.rect.y));
+        EXPECT_EQ(box.ticked, before) << box.label;
+    }
+}
+
+TEST_F(Events, ClicksOnDisabledConnectionButtonsDoNothing) {
+    click(app.form.buttons[kDisconnect].rect);
+    EXPECT_FALSE(app.connected.load());
+    EXPECT_FALSE(app.form.buttons[kConnect].disabled);
+    EXPECT_TRUE(app.form.buttons[kDisconnect].disabled);
+
+    app.form.buttons[kConnect].disabled = true;
+    click(app.form.buttons[kConnect].rect);
+    EXPECT_FALSE(app.connected.load());
+    EXPECT_FALSE(app.worker.running());
+    EXPECT_TRUE(logTexts(app.log).empty());
+}
+
+// The form's widgets reach the actions' records in the right places.
+TEST_F(Events, ConnectAndSendReadTheirOwnFields) {
+    Form& f = app.form;
+    for (std::size_t i = 0; i < kFieldCount; ++i) f.fields[i].text = "field" + std::to_string(i);
+    f.boxes[kUseTls].ticked = true;
+    f.boxes[kTlsPskMode].ticked = true;
+    f.boxes[kVerifyServer].ticked = false;
+    f.boxes[kHidePosition].ticked = true;
+    f.boxes[kDecodeRaw].ticked = true;
+    ConnectForm cf = connectForm(f);
+    const MqttConfig c = buildConfig(cf);
+    EXPECT_EQ(c.host, "field0");
+    EXPECT_EQ(c.port, "field1");
+    EXPECT_EQ(c.user, "field2");
+    EXPECT_EQ(c.password, "field3");
+    EXPECT_EQ(c.rootTopic, "field4");
+    EXPECT_EQ(c.channelPsk, "field10");
+    EXPECT_EQ(c.caPath, "field12");
+    EXPECT_EQ(c.pskIdentity, "field13");
+    EXPECT_EQ(c.pskKeyHex, "field14");
+    EXPECT_TRUE(c.useTls);
+    EXPECT_TRUE(c.tlsPsk);
+    EXPECT_FALSE(c.verifyServer);
+    EXPECT_TRUE(c.decodeRaw);
+    EXPECT_TRUE(c.hidePosition);
+    EXPECT_FALSE(c.hideNodeinfo || c.hideTelemetry || c.hideTraceroute);
+    EXPECT_EQ(&cf.channel, &f.fields[kChannel].text);
+    EXPECT_EQ(&cf.channelPsk, &f.fields[kChannelPsk].text);
+
+    SendForm sf = sendForm(f);
+    EXPECT_EQ(&sf.message, &f.fields[kMessageLine].text);
+    EXPECT_EQ(&sf.fromId, &f.fields[kFromId].text);
+    EXPECT_EQ(&sf.gatewayHex, &f.fields[kGatewayHex].text);
+    EXPECT_EQ(&sf.channel, &f.fields[kChannel].text);
+    EXPECT_EQ(&sf.shortName, &f.fields[kShortName].text);
+    EXPECT_EQ(&sf.longName, &f.fields[kLongName].text);
+    EXPECT_EQ(&sf.rootTopic, &f.fields[kRootTopic].text);
+    EXPECT_EQ(&sf.toId, &f.fields[kToId].text);
+    EXPECT_EQ(&sf.broadcast, &f.boxes[kBroadcast].ticked);
+}
+
+// SDL's event queue needs the video subsystem; the dummy driver needs no display.
+class QueuedEvents : public Events {
+protected:
+    void SetUp() override {
+        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+        SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+    }
+    void TearDown() override { SDL_Quit(); }
+    void push(SDL_Event e) { ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError(); }
+};
+
+TEST_F(QueuedEvents, QuitEndsTheDrainingAtOnce) {
+    click(app.form.fields[kMessageLine].rect);
+    push(textInput("a"));
+    push(keyDown(SDLK_TAB));
+    SDL_Event quit{};
+    quit.type = SDL_QUIT;
+    push(quit);
+    push(textInput("b"));
+    drainEvents(app);
+    EXPECT_TRUE(app.quitRequested);
+    EXPECT_EQ(app.form.fields[kMessageLine].text, "a");
+    EXPECT_EQ(focusOf(app), kCaPath);
+    SDL_Event left{};
+    ASSERT_EQ(SDL_PollEvent(&left), 1) << "the event behind the quit stays queued";
+    EXPECT_EQ(left.type, SDL_TEXTINPUT);
+    EXPECT_STREQ(left.text.text, "b");
+}
+
+TEST_F(QueuedEvents, DrainingHandlesEveryQueuedEvent) {
+    click(app.form.fields[kToId].rect);
+    for (const char* t : {"1", "2", "3"}) push(textInput(t));
+    push(wheelBy(1));
+    drainEvents(app);
+    EXPECT_FALSE(app.quitRequested);
+    EXPECT_EQ(app.form.fields[kToId].text, "123");
+    EXPECT_EQ(app.log.scroll, 1);
+}
+
+TEST(FramePacing, FastFramesAreStretchedToSixteenMilliseconds) {
+    EXPECT_EQ(frameWaitMs(0), 16u);
+    EXPECT_EQ(frameWaitMs(1), 15u);
+    EXPECT_EQ(frameWaitMs(14), 2u);
+    EXPECT_EQ(frameWaitMs(15), 0u);
+    EXPECT_EQ(frameWaitMs(16), 0u);
+    EXPECT_EQ(frameWaitMs(1000), 0u);
+}
+
+}  // namespace
+}  // namespace vchat
