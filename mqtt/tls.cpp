@@ -176,7 +176,17 @@ std::string handshakeFailureText(SSL* ssl, bool timedOut) {
         text += kVerifyResultText;
         text += X509_verify_cert_error_string(verify);
     }
-    if (X509* peer = SSL_get1_peer_certificate(ssl)) {
+    // A certificate that failed verification is not kept as the session's peer certificate, but
+    // it is still the first one of the chain the broker presented.
+    X509* peer = SSL_get1_peer_certificate(ssl);
+    if (peer == nullptr) {
+        STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl);
+        if (chain != nullptr && sk_X509_num(chain) > 0) {
+            peer = sk_X509_value(chain, 0);
+            X509_up_ref(peer);
+        }
+    }
+    if (peer != nullptr) {
         text += kPeerSubjectText;
         text += nameText(X509_get_subject_name(peer));
         text += kIssuerText;

@@ -1,0 +1,429 @@
+// tlsConnect against a real mosquitto (certificate and pre-shared-key listeners) and against small
+// peers inside the test: verification, host names, PSK keys, error texts, the handshake bound,
+// writes to a vanished peer, and data the TLS library holds before the socket shows it.
+#include <gtest/gtest.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <signal.h>
+
+#include <chrono>
+#include <iostream>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "mqtt/broker_connection.h"
+#include "mqtt/tls.h"
+#include "tests/mqtt/tls_test_peer.h"
+#include "tests/support/test_support.h"
+
+namespace vchat {
+namespace {
+
+using testing::Mosquitto;
+using testing::TestCerts;
+using Clock = std::chrono::steady_clock;
+constexpr int kWaitMs = 200;   // one loop turn of the worker
+
+// The broker's "connection accepted": 20 02 00 00.
+const std::string kConnackAccepted("\x20\x02\x00\x00", 4);
+// MQTT 3.1.1 CONNECT, clean session, keep-alive 20, client id "tls-test", written out by hand.
+const std::string kConnect311("\x10\x14\x00\x04MQTT\x04\x02\x00\x14\x00\x08tls-test", 22);
+
+class TlsConnectTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        certs_ = testing::makeTestCerts().release();
+        ASSERT_TRUE(certs_->ok) << "the openssl command could not make the test certificates";
+    }
+    static void TearDownTestSuite() {
+        delete certs_;
+        certs_ = nullptr;
+    }
+
+    static std::unique_ptr<Mosquitto> startTlsBroker(const std::string& cert, const std::string& key) {
+        auto broker = Mosquitto::start(testing::tlsListenerConfig(cert, key, certs_->caPem));
+        EXPECT_TRUE(broker) << "mosquitto did not start";
+        return broker;
+    }
+
+    // Logs in over the TLS connection with hand-written bytes; true when the broker accepts.
+    static bool mqttLoginWorks(BrokerConnection& conn) {
+        testing::setReceiveTimeout(conn.sock.get(), 10);
+        std::string connack;
+        return testing::sslWriteAll(conn.ssl.get(), kConnect311) &&
+               testing::sslReadExact(conn.ssl.get(), connack, 4) && connack == kConnackAccepted;
+    }
+
+    static TestCerts* certs_;
+};
+TestCerts* TlsConnectTest::certs_ = nullptr;
+
+struct Outcome {
+    bool ok = false;
+    std::string error;
+    BrokerConnection conn;
+};
+
+Outcome connectTls(const std::string& host, const std::string& port, bool verify,
+                   const std::string& caPath, bool psk = false, const std::string& identity = "",
+                   const std::string& keyHex = "") {
+    Outcome out;
+    out.ok = tlsConnect(out.conn, host, port, verify, caPath, psk, identity, keyHex, out.error);
+    return out;
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+// ---- Certificate mode --------------------------------------------------------------------------
+
+TEST_F(TlsConnectTest, VerifiedConnectionCarriesMqtt) {
+    auto broker = startTlsBroker(certs_->serverPem, certs_->serverKey);
+    ASSERT_TRUE(broker);
+    // The certificate names both; "localhost" may resolve to ::1 first, where nothing listens.
+    for (const char* host : {"127.0.0.1", "localhost"}) {
+        Outcome out = connectTls(host, broker->portText(), true, certs_->caPem);
+        ASSERT_TRUE(out.ok) << host << ": " << out.error;
+        EXPECT_TRUE(out.error.empty()) << "the error text is left as it was";
+        EXPECT_TRUE(out.conn.tls);
+        ASSERT_TRUE(out.conn.ssl);
+        EXPECT_TRUE(out.conn.sslCtx);
+        EXPECT_TRUE(out.conn.sock.valid());
+        EXPECT_EQ(SSL_get_fd(out.conn.ssl.get()), out.conn.sock.get());
+        EXPECT_EQ(SSL_get_verify_result(out.conn.ssl.get()), X509_V_OK);
+        EXPECT_TRUE(mqttLoginWorks(out.conn)) << host;
+        closeConnection(out.conn);
+    }
+}
+
+TEST_F(TlsConnectTest, VerificationFailuresNameTheReason) {
+    struct Case {
+        const char* name;
+        std::string cert;
+        std::string key;
+        std::string host;
+        std::string caPath;
+        int verifyError;
+        std::string peerSubject;
+    };
+    // The broker sends its CA along with its own certificate, so an unknown CA shows as a
+    // self-signed certificate in the chain.
+    const std::vector<Case> cases = {
+        {"CA that did not sign the broker", certs_->serverPem, certs_->serverKey, "127.0.0.1",
+         certs_->otherCaPem, X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, "/CN=vchat test broker"},
+        {"system trust store without the broker's CA", certs_->serverPem, certs_->serverKey,
+         "127.0.0.1", "", X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, "/CN=vchat test broker"},
+        {"IP literal not in the certificate", certs_->nameOnlyPem, certs_->nameOnlyKey, "127.0.0.1",
+         certs_->caPem, X509_V_ERR_IP_ADDRESS_MISMATCH, "/CN=named broker"},
+        {"host name not in the certificate", certs_->ipOnlyPem, certs_->ipOnlyKey, "localhost",
+         certs_->caPem, X509_V_ERR_HOSTNAME_MISMATCH, "/CN=numbered broker"},
+    };
+    for (const Case& c : cases) {
+        auto broker = startTlsBroker(c.cert, c.key);
+        ASSERT_TRUE(broker) << c.name;
+        Outcome out = connectTls(c.host, broker->portText(), true, c.caPath);
+        EXPECT_FALSE(out.ok) << c.name;
+        EXPECT_TRUE(startsWith(out.error, "SSL_connect failed: ")) << c.name << ": " << out.error;
+        EXPECT_EQ(out.error.find("no_error"), std::string::npos) << c.name << ": " << out.error;
+        const std::string verifyText =
+            std::string(" verify_result=") + X509_verify_cert_error_string(c.verifyError);
+        EXPECT_NE(out.error.find(verifyText), std::string::npos) << c.name << ": " << out.error;
+        EXPECT_NE(out.error.find(" peer_subject=" + c.peerSubject + " issuer=/CN=vchat test CA"),
+                  std::string::npos)
+            << c.name << ": " << out.error;
+        EXPECT_FALSE(out.conn.sock.valid()) << c.name << ": the connection is left untouched";
+        EXPECT_FALSE(out.conn.ssl);
+        EXPECT_FALSE(out.conn.tls);
+    }
+}
+
+TEST_F(TlsConnectTest, WithoutVerificationAnyCertificatePasses) {
+    struct Case {
+        const char* name;
+        std::string cert;
+        std::string key;
+    };
+    const std::vector<Case> cases = {
+        {"self-signed", certs_->selfSignedPem, certs_->selfSignedKey},
+        {"names another host", certs_->nameOnlyPem, certs_->nameOnlyKey},
+    };
+    for (const Case& c : cases) {
+        auto broker = startTlsBroker(c.cert, c.key);
+        ASSERT_TRUE(broker) << c.name;
+        Outcome out = connectTls("127.0.0.1", broker->portText(), false, certs_->otherCaPem);
+        ASSERT_TRUE(out.ok) << c.name << ": " << out.error;
+        EXPECT_TRUE(mqttLoginWorks(out.conn)) << c.name;
+        closeConnection(out.conn);
+    }
+}
+
+TEST_F(TlsConnectTest, MissingCaFileFailsBeforeTheHandshake) {
+    auto broker = startTlsBroker(certs_->serverPem, certs_->serverKey);
+    ASSERT_TRUE(broker);
+    for (bool verify : {true, false}) {
+        Outcome out = connectTls("127.0.0.1", broker->portText(), verify,
+                                 certs_->dir.file("no-such-ca.pem"));
+        EXPECT_FALSE(out.ok);
+        EXPECT_TRUE(startsWith(out.error, "load CA failed: error:")) << out.error;
+        EXPECT_NE(out.error.find("No such file"), std::string::npos) << out.error;
+        EXPECT_FALSE(out.conn.sock.valid());
+    }
+    // Nothing of the failed attempt lingers on this thread's error queue.
+    EXPECT_EQ(ERR_peek_error(), 0ul);
+}
+
+TEST_F(TlsConnectTest, PskFieldsAreIgnoredInCertificateMode) {
+    auto broker = startTlsBroker(certs_->serverPem, certs_->serverKey);
+    ASSERT_TRUE(broker);
+    Outcome out = connectTls("127.0.0.1", broker->portText(), true, certs_->caPem, false, "someone",
+                             "not hex at all");
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ(SSL_get_ex_data(out.conn.ssl.get(), kPskExDataIndex), nullptr);
+    EXPECT_TRUE(mqttLoginWorks(out.conn));
+    closeConnection(out.conn);
+}
+
+TEST_F(TlsConnectTest, TcpFailureIsNamed) {
+    Outcome out = connectTls("127.0.0.1", std::to_string(testing::freeTcpPort()), true, certs_->caPem);
+    EXPECT_FALSE(out.ok);
+    EXPECT_EQ(out.error, "tcp_connect_failed");
+    Outcome badPort = connectTls("127.0.0.1", "not-a-port", true, certs_->caPem);
+    EXPECT_EQ(badPort.error, "tcp_connect_failed");
+}
+
+// ---- Pre-shared-key mode -------------------------------------------------------------------------
+
+const std::string kPskIdentity = "vchat-node";
+const std::string kPskKey = "00112233445566778899aabbccddeeff";
+
+// 256 bytes as 512 hex digits.
+std::string longPskKey() {
+    std::string hex;
+    for (int i = 0; i < 512; ++i) hex += "fedcba9876543210"[(i * 7) % 16];
+    return hex;
+}
+
+std::unique_ptr<Mosquitto> startPskBroker(const testing::TempDir& dir) {
+    const std::string pskFile = dir.file("psk.txt");
+    testing::writeFile(pskFile, kPskIdentity + ":" + kPskKey + "\nlong-key:" + longPskKey() + "\n");
+    return Mosquitto::start("allow_anonymous true\npsk_hint vchat-broker\npsk_file " + pskFile + "\n");
+}
+
+TEST(TlsPskConnect, NegotiatesWithMosquittoAndCarriesMqtt) {
+    testing::TempDir dir;
+    auto broker = startPskBroker(dir);
+    ASSERT_TRUE(broker);
+    Outcome out = connectTls("127.0.0.1", broker->portText(), false, "", true, kPskIdentity, kPskKey);
+    ASSERT_TRUE(out.ok) << out.error << "\nbroker log:\n" << testing::readFile(broker->logPath());
+    ASSERT_TRUE(out.conn.tls);
+    const std::string version = SSL_get_version(out.conn.ssl.get());
+    const std::string cipher = SSL_get_cipher_name(out.conn.ssl.get());
+    std::cout << "TLS-PSK with mosquitto negotiated " << version << " " << cipher << "\n";
+    ::testing::Test::RecordProperty("psk_version", version);
+    ::testing::Test::RecordProperty("psk_cipher", cipher);
+    EXPECT_EQ(SSL_get1_peer_certificate(out.conn.ssl.get()), nullptr) << "no certificate in PSK mode";
+    testing::setReceiveTimeout(out.conn.sock.get(), 10);
+    std::string connack;
+    EXPECT_TRUE(testing::sslWriteAll(out.conn.ssl.get(), kConnect311));
+    EXPECT_TRUE(testing::sslReadExact(out.conn.ssl.get(), connack, 4));
+    EXPECT_EQ(connack, kConnackAccepted);
+    closeConnection(out.conn);
+}
+
+TEST(TlsPskConnect, KeyTextTable) {
+    testing::TempDir dir;
+    auto broker = startPskBroker(dir);
+    ASSERT_TRUE(broker);
+    struct Case {
+        const char* name;
+        std::string identity;
+        std::string keyHex;
+        bool verify;
+        std::string caPath;
+        bool connects;
+    };
+    const std::string longKey = longPskKey();
+    const std::vector<Case> cases = {
+        {"right key", kPskIdentity, kPskKey, false, "", true},
+        {"upper-case digits", kPskIdentity, "00112233445566778899AABBCCDDEEFF", false, "", true},
+        {"odd length: the last character is ignored", kPskIdentity, kPskKey + "7", false, "", true},
+        {"600 digits: the first 256 bytes are used", "long-key", longKey + std::string(88, 'a'),
+         false, "", true},
+        {"verify flag and CA path are not used", kPskIdentity, kPskKey, true,
+         dir.file("missing-ca.pem"), true},
+        {"wrong key", kPskIdentity, "00112233445566778899aabbccddeefe", false, "", false},
+        {"key one byte short", kPskIdentity, kPskKey.substr(0, 30), false, "", false},
+        {"non-hexadecimal character", kPskIdentity, "0011223344556677889xaabbccddeeff", false, "",
+         false},
+        {"unknown identity", "stranger", kPskKey, false, "", false},
+        {"identity too long for the library", std::string(300, 'i'), kPskKey, false, "", false},
+    };
+    for (const Case& c : cases) {
+        auto start = Clock::now();
+        Outcome out = connectTls("127.0.0.1", broker->portText(), c.verify, c.caPath, true, c.identity,
+                                 c.keyHex);
+        auto elapsed = Clock::now() - start;
+        EXPECT_EQ(out.ok, c.connects) << c.name << ": " << out.error;
+        if (c.connects) {
+            std::string connack;
+            testing::setReceiveTimeout(out.conn.sock.get(), 10);
+            EXPECT_TRUE(testing::sslWriteAll(out.conn.ssl.get(), kConnect311)) << c.name;
+            EXPECT_TRUE(testing::sslReadExact(out.conn.ssl.get(), connack, 4)) << c.name;
+            EXPECT_EQ(connack, kConnackAccepted) << c.name;
+            closeConnection(out.conn);
+        } else {
+            EXPECT_TRUE(startsWith(out.error, "SSL_connect failed: ")) << c.name << ": " << out.error;
+            EXPECT_FALSE(out.conn.sock.valid()) << c.name;
+            EXPECT_LT(elapsed, std::chrono::seconds(5)) << c.name << ": a refusal is prompt";
+        }
+    }
+}
+
+// ---- The handshake bound -------------------------------------------------------------------------
+
+TEST(TlsHandshake, SilentPeerFailsWithinTheBound) {
+    // A listener that never accepts: the kernel completes the TCP handshake, nobody speaks TLS.
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+
+    auto start = Clock::now();
+    Outcome out = connectTls("127.0.0.1", std::to_string(ntohs(addr.sin_port)), false, "");
+    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    close(listener);
+
+    EXPECT_FALSE(out.ok);
+    EXPECT_EQ(out.error, "SSL_connect failed: handshake_timeout");
+    EXPECT_FALSE(out.conn.sock.valid());
+    std::cout << "silent peer: tlsConnect gave up after " << elapsed.count() << " ms\n";
+    EXPECT_GE(elapsed.count(), kTlsHandshakeTimeoutMs - 100);
+    EXPECT_LT(elapsed.count(), kTlsHandshakeTimeoutMs + 5000) << "the handshake must not hang";
+}
+
+TEST_F(TlsConnectTest, PeerDroppingDuringHandshakeFailsPromptly) {
+    // A listener that accepts and closes at once.
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    std::thread closer([listener] {
+        int fd = accept(listener, nullptr, nullptr);
+        if (fd >= 0) close(fd);
+    });
+    auto start = Clock::now();
+    Outcome out = connectTls("127.0.0.1", std::to_string(ntohs(addr.sin_port)), true, certs_->caPem);
+    auto elapsed = Clock::now() - start;
+    closer.join();
+    close(listener);
+    EXPECT_FALSE(out.ok);
+    EXPECT_TRUE(startsWith(out.error, "SSL_connect failed: ")) << out.error;
+    EXPECT_EQ(out.error.find("handshake_timeout"), std::string::npos) << out.error;
+    EXPECT_LT(elapsed, std::chrono::seconds(5));
+}
+
+// ---- Writes to a vanished peer -------------------------------------------------------------------
+
+TEST_F(TlsConnectTest, WritesToAClosedPeerFailWithoutSigpipe) {
+    // The default disposition: a SIGPIPE would end this test process.
+    struct sigaction previous {};
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    ASSERT_EQ(sigaction(SIGPIPE, &dfl, &previous), 0);
+
+    for (bool useSendRaw : {false, true}) {
+        // The peer completes the handshake and closes the socket without a word.
+        testing::TlsTestServer server(certs_->serverPem, certs_->serverKey,
+                                      [](SSL*, int, const std::atomic<bool>&) {});
+        ASSERT_TRUE(server.listening());
+        Outcome out = connectTls("127.0.0.1", server.portText(), true, certs_->caPem);
+        ASSERT_TRUE(out.ok) << out.error;
+        ASSERT_TRUE(testing::waitUntil([&] { return server.scriptDone(); }, std::chrono::seconds(10)));
+
+        const std::string chunk(1024, 'x');
+        bool failed = false;
+        for (int i = 0; i < 100 && !failed; ++i) {
+            if (useSendRaw) {
+                failed = !sendRaw(out.conn, chunk);
+            } else {
+                ERR_clear_error();
+                failed = SSL_write(out.conn.ssl.get(), chunk.data(), static_cast<int>(chunk.size())) <= 0;
+            }
+            // Let the peer's reset arrive.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(failed) << (useSendRaw ? "sendRaw" : "SSL_write") << " reported success to a closed peer";
+        // The library's own close_notify goes through the same path.
+        SSL_shutdown(out.conn.ssl.get());
+        closeConnection(out.conn);
+        ERR_clear_error();
+    }
+    sigaction(SIGPIPE, &previous, nullptr);
+}
+
+// ---- Data held by the TLS library ----------------------------------------------------------------
+
+TEST_F(TlsConnectTest, BurstHeldByTheTlsLibraryIsReadWithoutWaiting) {
+    constexpr int kPackets = 500;
+    std::string burst;
+    for (int i = 0; i < kPackets; ++i)
+        burst += testing::publishPacket("msh/2/json/x", "{\"n\":" + std::to_string(i) + "}");
+    // One write: the burst arrives as one or two records, then the peer goes quiet.
+    testing::TlsTestServer server(certs_->serverPem, certs_->serverKey,
+                                  [&](SSL* ssl, int, const std::atomic<bool>& stopping) {
+                                      testing::sslWriteAll(ssl, burst);
+                                      testing::stayQuiet(stopping);
+                                  });
+    ASSERT_TRUE(server.listening());
+    Outcome out = connectTls("127.0.0.1", server.portText(), true, certs_->caPem);
+    ASSERT_TRUE(out.ok) << out.error;
+
+    auto readExact = [&](std::size_t n) {
+        std::string bytes(n, '\0');
+        std::size_t got = 0;
+        while (got < n) {
+            IoResult r = recvSome(out.conn, bytes.data() + got, n - got);
+            if (r.status != IoStatus::Ok || r.bytes == 0) return std::string();
+            got += r.bytes;
+        }
+        return bytes;
+    };
+    // Read packet by packet, as the MQTT framing does: header byte, length byte, body.
+    int packets = 0;
+    int quietWaitsAfterFirst = 0;
+    bool heldOnlyByTls = false;   // proves the case arose: bytes waiting, socket empty
+    auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (packets < kPackets && Clock::now() < deadline && quietWaitsAfterFirst <= 5) {
+        IoResult ready = waitReadable(out.conn, kWaitMs);
+        if (ready.status == IoStatus::Timeout) {
+            if (packets > 0) ++quietWaitsAfterFirst;
+            continue;
+        }
+        ASSERT_EQ(ready.status, IoStatus::Ok);
+        pollfd p{out.conn.sock.get(), POLLIN, 0};
+        if (poll(&p, 1, 0) == 0 && SSL_has_pending(out.conn.ssl.get())) heldOnlyByTls = true;
+        std::string header = readExact(2);
+        ASSERT_EQ(header.size(), 2u);
+        ASSERT_EQ(static_cast<unsigned char>(header[0]), 0x30);
+        std::string body = readExact(static_cast<unsigned char>(header[1]));
+        ASSERT_EQ(body.size(), static_cast<unsigned char>(header[1]));
+        ++packets;
+    }
+    EXPECT_EQ(packets, kPackets);
+    EXPECT_LE(quietWaitsAfterFirst, 1) << "bytes held by the TLS library must satisfy the wait";
+    EXPECT_TRUE(heldOnlyByTls);
+    closeConnection(out.conn);
+}
+
+}  // namespace
+}  // namespace vchat
