@@ -1,1 +1,272 @@
-// placeholder: replaced by the implementation
+#include "mqtt/mqtt_worker.h"
+
+#include <pthread.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <random>
+
+#include "mesh/channel_crypto.h"
+#include "mesh/outgoing.h"
+#include "mesh/receive.h"
+#include "mqtt/broker_connection.h"
+#include "mqtt/packet_codec.h"
+#include "mqtt/tls.h"
+
+namespace vchat {
+
+namespace {
+
+constexpr char kTlsConnectFailedLine[] = "TLS connect failed: ";
+constexpr char kTlsConnectedText[] = "TCP/TLS connected.";
+constexpr char kTcpConnectFailedLine[] = "error: TCP connect failed";
+constexpr char kTcpConnectedText[] = "TCP connected.";
+constexpr char kLoginFailedText[] = "error: MQTT handshake/login failed";
+constexpr char kConnectedToBrokerText[] = "Connected to broker.";
+constexpr char kSubscribedText[] = "Subscribed: ";
+constexpr char kSentText[] = "sent -> ";
+constexpr char kSentSeparatorText[] = " :: ";
+constexpr char kDisconnectedText[] = "Disconnected.";
+constexpr char kConnectionLostText[] = "error: connection lost";
+
+constexpr char kJsonFilterSuffix[] = "/2/json/#";
+constexpr char kEnvelopeFilterSuffix[] = "/2/e/#";
+constexpr char kWorkerThreadName[] = "mqtt-worker";
+
+struct LoginAttempt {
+    const char* protocolVersion;
+    bool withCredentials;
+};
+constexpr LoginAttempt kLoginAttempts[] = {
+    {"3.1.1", true},
+    {"3.1.1", false},
+    {"3.1", true},
+    {"3.1", false},
+};
+
+std::mt19937 seededGenerator() {
+    std::seed_seq seed{static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()),
+                       static_cast<unsigned>(std::time(nullptr)),
+                       static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(&seed))};
+    std::mt19937 rng(seed);
+    try {
+        std::random_device device;
+        rng.seed(device() ^ rng());
+    } catch (...) {
+        // No entropy device: the clock-based seed above serves.
+    }
+    return rng;
+}
+
+bool mqttLogin(BrokerConnection& conn, PacketStream& stream, const MqttConfig& config,
+               const LoginAttempt& attempt, std::mt19937& rng) {
+    const std::string clientId = makeClientId(rng);
+    const std::string empty;
+    const std::string& user = attempt.withCredentials ? config.user : empty;
+    const std::string& password = attempt.withCredentials ? config.password : empty;
+    if (!sendRaw(conn, buildConnect(clientId, user, password, attempt.protocolVersion,
+                                    static_cast<std::uint16_t>(kKeepAliveSec)))) {
+        return false;
+    }
+    MqttPacket packet;
+    if (readPacket(conn, stream, packet, kConnackTimeoutMs) != IoStatus::Ok) return false;
+    // A CONNACK body shorter than 2 bytes carries no return code: a refusal.
+    return packet.type == kPacketConnack && packet.body.size() >= 2 && packet.body[1] == '\x00';
+}
+
+// The topic is the part before the first line feed; an item without one is both topic and payload.
+void splitQueueItem(const std::string& item, std::string& topic, std::string& payload) {
+    const std::size_t lf = item.find('\n');
+    if (lf == std::string::npos) {
+        topic = item;
+        payload = item;
+        return;
+    }
+    topic = item.substr(0, lf);
+    payload = item.substr(lf + 1);
+}
+
+}  // namespace
+
+MqttWorker::~MqttWorker() {
+    stop();
+}
+
+void MqttWorker::start(const MqttConfig& config, LogView* log) {
+    if (running_.exchange(true)) return;
+    // Only stop clears running, and stop joins; this covers a thread that was never joined anyway.
+    if (thread_.joinable()) thread_.join();
+    thread_ = std::thread(&MqttWorker::run, this, config, log);
+}
+
+void MqttWorker::stop() {
+    running_.exchange(false);
+    if (thread_.joinable()) thread_.join();
+}
+
+void MqttWorker::enqueuePublish(const std::string& topic, const std::string& payload) {
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    outQueue_.push_back(topic + "\n" + payload);
+}
+
+void MqttWorker::queueText(const OutgoingText& text, const MqttConfig& config) {
+    if (text.text.empty()) return;
+    // rand() is not thread-safe: this runs on the main thread only. Each draw is kept to 15 bits.
+    const auto r1 = static_cast<std::uint32_t>(std::rand()) & 0x7FFFu;
+    const auto r2 = static_cast<std::uint32_t>(std::rand()) & 0x7FFFu;
+    const std::uint32_t packetId = (r1 << 16) ^ r2;
+    const std::string json = buildTextMessageJson(text, packetId);
+    std::string topic;
+    if (!buildTextTopic(config.rootTopic, text.gatewayHex, topic)) return;
+    enqueuePublish(topic, json);
+}
+
+std::size_t MqttWorker::queuedCount() const {
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    return outQueue_.size();
+}
+
+std::int64_t MqttWorker::nowMs() const {
+    if (clock_) return clock_();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void MqttWorker::run(MqttConfig config, LogView* log) {
+    pthread_setname_np(pthread_self(), kWorkerThreadName);
+    if (!config.channelPsk.empty()) config.channelKey = decodeBase64(config.channelPsk);
+
+    BrokerConnection conn;
+    if (config.useTls) {
+        std::string error;
+        if (!tlsConnect(conn, config.host, config.port, config.verifyServer, config.caPath, config.tlsPsk,
+                        config.pskIdentity, config.pskKeyHex, error)) {
+            log->append(kTlsConnectFailedLine + error);
+            return;
+        }
+        log->append(kTlsConnectedText);
+    } else {
+        const int fd = tcpConnect(config.host, config.port);
+        if (fd < 0) {
+            log->append(kTcpConnectFailedLine);
+            return;
+        }
+        conn.sock.reset(fd);
+        setBlocking(fd, true);
+        log->append(kTcpConnectedText);
+    }
+    // Every blocking read and write is bounded, so a silent broker cannot hold the thread.
+    setIoTimeouts(conn.sock.get(), kPacketCompletionTimeoutMs);
+
+    std::mt19937 rng = seededGenerator();
+    PacketStream stream;
+    bool loggedIn = false;
+    for (const LoginAttempt& attempt : kLoginAttempts) {
+        if (mqttLogin(conn, stream, config, attempt, rng)) {
+            loggedIn = true;
+            break;
+        }
+    }
+    if (!loggedIn) {
+        log->append(kLoginFailedText);
+        closeConnection(conn);
+        return;
+    }
+    log->append(kConnectedToBrokerText);
+
+    bool connected = true;
+    auto connectionLost = [&] {
+        log->append(kConnectionLostText);
+        closeConnection(conn);
+        connected = false;
+    };
+
+    std::vector<std::string> filters{config.rootTopic + kJsonFilterSuffix};
+    if (config.decodeRaw) filters.push_back(config.rootTopic + kEnvelopeFilterSuffix);
+    for (const std::string& filter : filters) {
+        if (!sendRaw(conn, buildSubscribe(makeSubscribeId(rng), filter))) {
+            connectionLost();
+            break;
+        }
+        log->append(kSubscribedText + filter);
+    }
+
+    const std::int64_t keepAliveMs = std::int64_t{kKeepAliveSec} * 1000;
+    const std::int64_t pingAnswerMs = std::int64_t{kPingAnswerTimeoutSec} * 1000;
+    std::int64_t lastPingMs = nowMs();
+    bool pingUnanswered = false;
+    std::int64_t unansweredPingMs = 0;
+
+    for (;;) {
+        if (!running_.load()) {
+            if (connected) {
+                sendRaw(conn, buildDisconnect());   // the connection is closed next whatever happens
+                closeConnection(conn);
+            }
+            log->append(kDisconnectedText);
+            return;
+        }
+        if (!connected) {
+            // Nothing to do without a connection but wait for stop; the queue keeps what arrives.
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollTimeoutMs));
+            continue;
+        }
+
+        bool writeFailed = false;
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            std::string topic;
+            std::string payload;
+            while (!outQueue_.empty()) {
+                splitQueueItem(outQueue_.front(), topic, payload);
+                if (!sendRaw(conn, buildPublish(topic, payload))) {
+                    writeFailed = true;   // the item stays at the front for the next connection
+                    break;
+                }
+                log->append(kSentText + topic + kSentSeparatorText + payload);
+                outQueue_.pop_front();
+            }
+        }
+        if (writeFailed) {
+            connectionLost();
+            continue;
+        }
+
+        MqttPacket packet;
+        const IoStatus status = readPacket(conn, stream, packet, kPollTimeoutMs);
+        if (status == IoStatus::Closed || status == IoStatus::Error) {
+            connectionLost();
+            continue;
+        }
+        if (status == IoStatus::Ok) {
+            pingUnanswered = false;
+            std::string topic;
+            std::string payload;
+            if (packet.type == kPacketPublish && parsePublish(packet.body, topic, payload)) {
+                handlePublish(topic, payload, config, *log);
+                publishesHandled_.fetch_add(1);
+            }
+        }
+
+        const std::int64_t now = nowMs();
+        if (pingUnanswered && now - unansweredPingMs >= pingAnswerMs) {
+            connectionLost();
+            continue;
+        }
+        if (now - lastPingMs >= keepAliveMs) {
+            if (!sendRaw(conn, buildPingreq())) {
+                connectionLost();
+                continue;
+            }
+            lastPingMs = now;
+            if (!pingUnanswered) {
+                pingUnanswered = true;
+                unansweredPingMs = now;
+            }
+        }
+    }
+}
+
+}  // namespace vchat

@@ -1,5 +1,10 @@
 // The one broker connection, run on a thread of its own.
 //
+// The thread connects, logs in, subscribes and loops until stop. It never reconnects: a failed
+// connect or login ends the thread (running stays set until stop); a connection lost while looping
+// is reported once in the log and closed, and the thread then only waits for stop. Queued items
+// survive all of this and go out with the next connection, in order.
+//
 // Lock order: queueMutex first, then the LogView's mutex. Never take queueMutex while holding the
 // log's lock.
 #pragma once
@@ -7,9 +12,11 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "log/log_view.h"
 #include "mesh/mqtt_config.h"
@@ -20,6 +27,11 @@ namespace vchat {
 inline constexpr int kConnackTimeoutMs = 5000;
 inline constexpr int kPollTimeoutMs = 200;
 inline constexpr int kKeepAliveSec = 20;
+// Nothing at all from the broker this long after a PINGREQ means the connection is gone.
+inline constexpr int kPingAnswerTimeoutSec = 30;
+
+// Milliseconds of a monotonic clock.
+using MonotonicMsClock = std::function<std::int64_t()>;
 
 class MqttWorker {
 public:
@@ -39,6 +51,10 @@ public:
     // Draws the packet id with rand(): call on the main thread only.
     void queueText(const OutgoingText& text, const MqttConfig& config);
 
+    // Replaces the clock behind the keep-alive ping and the wait for its answer, so tests can drive
+    // time. Call only while no thread runs (before start or after stop).
+    void setClock(MonotonicMsClock clock) { clock_ = std::move(clock); }
+
     bool running() const { return running_.load(); }
     // Items waiting in the outgoing queue (tests, diagnostics).
     std::size_t queuedCount() const;
@@ -47,12 +63,14 @@ public:
 
 private:
     void run(MqttConfig config, LogView* log);
+    std::int64_t nowMs() const;
 
     std::atomic<bool> running_{false};
     std::thread thread_;
     mutable std::mutex queueMutex_;
     std::deque<std::string> outQueue_;
     std::atomic<std::uint64_t> publishesHandled_{0};
+    MonotonicMsClock clock_;   // empty: the steady clock
 };
 
 }  // namespace vchat

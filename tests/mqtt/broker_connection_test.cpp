@@ -1,0 +1,139 @@
+// TCP transport: connect failures, whole writes, closed peers, readiness waits.
+#include "mqtt/broker_connection.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/support/test_support.h"
+
+namespace vchat {
+namespace {
+
+using std::chrono::steady_clock;
+
+TEST(TcpConnect, FailuresComeBackPromptlyAsMinusOne) {
+    struct Case {
+        const char* what;
+        std::string host;
+        std::string port;
+    };
+    const Case cases[] = {
+        {"connection refused", "127.0.0.1", std::to_string(testing::freeTcpPort())},
+        {"name that does not resolve", "broker.invalid", "1883"},
+        {"port text that is no number", "127.0.0.1", "18x3"},
+        {"empty port", "127.0.0.1", ""},
+    };
+    for (const Case& c : cases) {
+        const auto t0 = steady_clock::now();
+        EXPECT_EQ(tcpConnect(c.host, c.port), -1) << c.what;
+        EXPECT_LT(steady_clock::now() - t0, std::chrono::seconds(3)) << c.what;
+    }
+}
+
+TEST(TcpConnect, ConnectsToALoopbackListenerAndStaysNonBlocking) {
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+
+    const int fd = tcpConnect("127.0.0.1", std::to_string(ntohs(addr.sin_port)));
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(fcntl(fd, F_GETFL) & O_NONBLOCK);
+    EXPECT_TRUE(setBlocking(fd, true));
+    EXPECT_FALSE(fcntl(fd, F_GETFL) & O_NONBLOCK);
+    ::close(fd);
+    ::close(listener);
+}
+
+class SocketPairTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        int fds[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        conn.sock.reset(fds[0]);
+        peer = fds[1];
+    }
+    void TearDown() override {
+        if (peer >= 0) ::close(peer);
+    }
+    BrokerConnection conn;
+    int peer = -1;
+};
+
+TEST_F(SocketPairTest, SendRawWritesEverythingThroughPartialWrites) {
+    // A non-blocking sender with a small buffer and a slow reader: send takes a little at a time.
+    ASSERT_TRUE(setBlocking(conn.sock.get(), false));
+    int small = 4096;
+    setsockopt(conn.sock.get(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    std::string bytes(3 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + i / 251);
+
+    std::string received;
+    std::thread reader([&] {
+        char buf[1000];
+        while (received.size() < bytes.size()) {
+            const ssize_t n = ::read(peer, buf, sizeof buf);
+            if (n <= 0) break;
+            received.append(buf, static_cast<std::size_t>(n));
+        }
+    });
+    EXPECT_TRUE(sendRaw(conn, bytes));
+    reader.join();
+    EXPECT_TRUE(received == bytes);
+}
+
+TEST_F(SocketPairTest, SendRawToAClosedPeerFailsWithoutSignal) {
+    ::close(peer);
+    peer = -1;
+    // A SIGPIPE would end this test process here.
+    EXPECT_FALSE(sendRaw(conn, std::string(100000, 'x')));
+    EXPECT_FALSE(sendRaw(conn, "x"));
+}
+
+TEST_F(SocketPairTest, WaitAndReceiveTellTimeOutDataAndClose) {
+    EXPECT_EQ(waitReadable(conn, 30).status, IoStatus::Timeout);
+    ASSERT_EQ(::write(peer, "abc", 3), 3);
+    EXPECT_EQ(waitReadable(conn, 1000).status, IoStatus::Ok);
+    char buf[8];
+    const IoResult got = recvSome(conn, buf, sizeof buf);
+    EXPECT_EQ(got.status, IoStatus::Ok);
+    EXPECT_EQ(std::string(buf, got.bytes), "abc");
+
+    ::close(peer);
+    peer = -1;
+    EXPECT_EQ(waitReadable(conn, 1000).status, IoStatus::Ok);   // the close itself is news
+    EXPECT_EQ(recvSome(conn, buf, sizeof buf).status, IoStatus::Closed);
+}
+
+TEST_F(SocketPairTest, ReadTimeOutOnABlockingSocketIsReportedAsTimeout) {
+    ASSERT_TRUE(setIoTimeouts(conn.sock.get(), 100));
+    char buf[8];
+    const auto t0 = steady_clock::now();
+    EXPECT_EQ(recvSome(conn, buf, sizeof buf).status, IoStatus::Timeout);
+    EXPECT_LT(steady_clock::now() - t0, std::chrono::seconds(3));
+}
+
+TEST_F(SocketPairTest, CloseIsSafeTwiceAndLeavesNothingUsable) {
+    closeConnection(conn);
+    EXPECT_FALSE(conn.sock.valid());
+    closeConnection(conn);
+    EXPECT_FALSE(sendRaw(conn, "x"));
+    EXPECT_EQ(waitReadable(conn, 10).status, IoStatus::Error);
+    // The peer sees the close.
+    char c;
+    EXPECT_EQ(::read(peer, &c, 1), 0);
+}
+
+}  // namespace
+}  // namespace vchat
