@@ -65,7 +65,14 @@ std::vector<Case> cases() {
         {"too tall line drawn first hides what follows", {500, 19, 19}, 3, {0, 0, {{0, 439}}}},
         // An unrenderable line fits as 21 pixels but adds nothing where it is drawn.
         {"unrenderable line skipped in drawing", {19, kUnrenderable, 19}, 0, {0, 3, {{0, 439}, {2, 458}}}},
-        {"unrenderable lines fill the fitting height", Heights(10, kUnrenderable), 0, {1, 10, {}}},
+        // Eight unrenderable lines count 168 pixels: with 18 and 6 more they fill 192 exactly, with 7 they do not.
+        {"unrenderable lines count in fitting", {6, kUnrenderable, kUnrenderable, kUnrenderable, kUnrenderable,
+                                                 kUnrenderable, kUnrenderable, kUnrenderable, kUnrenderable, 18},
+         0, {0, 10, {{0, 439}, {9, 445}}}},
+        {"unrenderable lines count in fitting, one pixel over", {7, kUnrenderable, kUnrenderable, kUnrenderable,
+                                                                 kUnrenderable, kUnrenderable, kUnrenderable,
+                                                                 kUnrenderable, kUnrenderable, 18},
+         0, {1, 10, {{9, 439}}}},
         // A line starting exactly at the bottom limit (631) is not drawn; one pixel above is.
         {"line at the bottom limit", {192, 19}, 2, {0, 0, {{0, 439}}}},
         {"line one pixel above the bottom limit", {191, 19}, 2, {0, 0, {{0, 439}, {1, 630}}}},

@@ -1,0 +1,363 @@
+// The log view drawn with its cache against a plain rendition that measures and renders every line
+// on every frame: both must leave the same pixels, whatever the log, the scroll and the changes
+// between frames. Also: what an empty or overfull area shows, and how much rendering a frame costs.
+#include "log/log_draw.h"
+
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+#include <SDL_ttf.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vchat {
+namespace {
+
+constexpr const char* kFontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
+constexpr const char* kProportionalFontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+constexpr int kCanvasW = 1440;
+constexpr int kCanvasH = 700;
+constexpr Rect kArea{20, 435, 1400, 200};
+constexpr std::time_t kSampleTime = 1796544238;
+// Whatever the view does not paint keeps this colour, so drawing outside the area shows up.
+constexpr Uint32 kUntouched = 0xFF00FFFF;   // RGBA8888 magenta
+
+struct FontDeleter {
+    void operator()(TTF_Font* font) const { TTF_CloseFont(font); }
+};
+struct RendererDeleter {
+    void operator()(SDL_Renderer* renderer) const { SDL_DestroyRenderer(renderer); }
+};
+using FontPtr = std::unique_ptr<TTF_Font, FontDeleter>;
+using RendererPtr = std::unique_ptr<SDL_Renderer, RendererDeleter>;
+
+// A software renderer drawing into a surface whose pixels the test reads.
+struct Canvas {
+    SurfacePtr surface;
+    RendererPtr renderer;
+
+    Canvas()
+        : surface(SDL_CreateRGBSurfaceWithFormat(0, kCanvasW, kCanvasH, 32, SDL_PIXELFORMAT_RGBA8888)),
+          renderer(surface ? SDL_CreateSoftwareRenderer(surface.get()) : nullptr) {}
+
+    void wipe() { SDL_FillRect(surface.get(), nullptr, kUntouched); }
+
+    Uint32 pixel(int x, int y) const {
+        const auto* row = static_cast<const Uint8*>(surface->pixels) + y * surface->pitch;
+        Uint32 value;
+        std::memcpy(&value, row + x * 4, 4);
+        return value;
+    }
+};
+
+Uint32 rgba(SDL_Color c) {
+    return (Uint32(c.r) << 24) | (Uint32(c.g) << 16) | (Uint32(c.b) << 8) | c.a;
+}
+
+// The procedure as written, with nothing kept between frames: measure every line, fit from the
+// bottom, draw from the top.
+void drawLogPlainly(SDL_Renderer* renderer, TTF_Font* font, LogView& view) {
+    const SDL_Rect r{view.rect.x, view.rect.y, view.rect.w, view.rect.h};
+    SDL_SetRenderDrawColor(renderer, 10, 15, 36, 255);
+    SDL_RenderFillRect(renderer, &r);
+    SDL_SetRenderDrawColor(renderer, 39, 48, 96, 255);
+    SDL_RenderDrawRect(renderer, &r);
+    const SDL_Color text{234, 240, 255, 255};
+    const int wrap = r.w - 12;
+
+    std::lock_guard<std::mutex> lock(view.mutex);
+    std::vector<int> heights;
+    for (const LogLine& line : view.lines) {
+        SDL_Surface* image = TTF_RenderUTF8_Blended_Wrapped(font, line.text.c_str(), text, wrap);
+        heights.push_back(image ? image->h : TTF_FontHeight(font) + 2);
+        SDL_FreeSurface(image);
+    }
+    const int count = static_cast<int>(heights.size());
+    int end = view.scroll <= 0 ? count : std::max(0, count - view.scroll);
+    int start = end;
+    int sum = 0;
+    for (int i = end - 1; i >= 0; --i) {
+        sum += heights[i];
+        if (sum > r.h - 8) break;
+        start = i;
+    }
+    SDL_RenderSetClipRect(renderer, &r);
+    int y = r.y + 4;
+    for (int i = start; i < count; ++i) {
+        if (y >= r.y + r.h - 4) break;
+        SDL_Surface* image = TTF_RenderUTF8_Blended_Wrapped(font, view.lines[i].text.c_str(), text, wrap);
+        if (!image) continue;
+        SDL_Texture* texture = SDL_CreateTextureFromSurface(renderer, image);
+        SDL_Rect target{r.x + 6, y, image->w, image->h};
+        SDL_RenderCopy(renderer, texture, nullptr, &target);
+        y += image->h;
+        SDL_DestroyTexture(texture);
+        SDL_FreeSurface(image);
+    }
+    SDL_RenderSetClipRect(renderer, nullptr);
+}
+
+class LogDrawPixels : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        setenv("TZ", "UTC", 1);
+        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+        ASSERT_EQ(TTF_Init(), 0) << TTF_GetError();
+    }
+    static void TearDownTestSuite() {
+        TTF_Quit();
+        SDL_Quit();
+    }
+
+    void SetUp() override {
+        font.reset(TTF_OpenFont(kFontPath, 16));
+        ASSERT_TRUE(font) << TTF_GetError();
+        ASSERT_TRUE(plain.renderer && cached.renderer) << SDL_GetError();
+        view.rect = kArea;
+    }
+    void TearDown() override {
+        // Textures belong to their renderer: let them go first.
+        resetLogDrawCache(cache);
+    }
+
+    // Draws the current log both ways and reports the first pixel where they differ.
+    ::testing::AssertionResult sameAsPlain(TTF_Font* with = nullptr) {
+        return sameAsPlainOn(cached, with);
+    }
+    ::testing::AssertionResult sameAsPlainOn(Canvas& canvas, TTF_Font* with = nullptr) {
+        TTF_Font* f = with ? with : font.get();
+        plain.wipe();
+        canvas.wipe();
+        drawLogPlainly(plain.renderer.get(), f, view);
+        drawLog(canvas.renderer.get(), f, view, cache);
+        for (int y = 0; y < kCanvasH; ++y) {
+            for (int x = 0; x < kCanvasW; ++x) {
+                if (plain.pixel(x, y) != canvas.pixel(x, y)) {
+                    return ::testing::AssertionFailure()
+                           << "lines " << view.lines.size() << ", scroll " << view.scroll << ": pixel (" << x
+                           << ", " << y << ") is " << std::hex << canvas.pixel(x, y) << ", plain drawing gives "
+                           << plain.pixel(x, y);
+                }
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    // Every scroll position worth a look for the current number of lines.
+    std::vector<std::int32_t> scrolls() const {
+        std::int32_t n = static_cast<std::int32_t>(view.lines.size());
+        return {0, 1, 7, n / 2, n - 1, n, n + 1, kMaxScroll};
+    }
+    void expectSameAtEveryScroll(const std::string& what) {
+        SCOPED_TRACE(what);
+        for (std::int32_t s : scrolls()) {
+            view.scroll = s;
+            EXPECT_TRUE(sameAsPlain());
+        }
+        view.scroll = 0;
+    }
+
+    void append(const std::string& text) { view.appendAt(text, kSampleTime); }
+    // A line no store would make (appending always adds a stamp) but that the view must survive.
+    void pushRaw(const std::string& text) {
+        std::lock_guard<std::mutex> lock(view.mutex);
+        view.lines.push_back(LogLine{view.nextId++, text});
+    }
+    void fill(std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) append("msg line " + std::to_string(i) + " " + std::string(i % 97, 'a'));
+    }
+
+    int texturesHeld() const {
+        int held = 0;
+        for (const auto& entry : cache.images) held += entry.second.texture ? 1 : 0;
+        return held;
+    }
+
+    FontPtr font;
+    Canvas plain;
+    Canvas cached;
+    LogView view;
+    LogDrawCache cache;
+};
+
+TEST_F(LogDrawPixels, SameAsPlainDrawingThroughAChangingLog) {
+    expectSameAtEveryScroll("empty");
+
+    append("hello");
+    append("");
+    append("second line of the short log");
+    expectSameAtEveryScroll("short");
+
+    append("first row\nsecond row\nthird row");
+    append("carriage\r\nreturn and a trailing break\n");
+    append(std::string(400, 'w') + " wraps over several rows " + std::string(300, 'x'));
+    append("broken UTF-8 \xff\xfe\xc3 and a cut sequence \xe2\x82");
+    expectSameAtEveryScroll("line breaks and wrapping");
+
+    pushRaw("");                  // nothing to render: counts as font height + 2, draws nothing
+    append("after the empty one");
+    pushRaw(std::string("\0hidden", 7));
+    append("after the one starting with NUL");
+    expectSameAtEveryScroll("unrenderable lines");
+
+    append(std::string(30, '\n') + "taller than the area");
+    expectSameAtEveryScroll("tall line newest");
+    append("one after the tall line");
+    append("and another");
+    expectSameAtEveryScroll("tall line inside");
+    // Glyphs from the top to the bottom of a row, so the last row and column of the area get ink.
+    for (const char* pattern : {"|W", "g|", "_|"}) {
+        std::string text;
+        while (text.size() < kMaxLogText) text += pattern;
+        append(text);
+    }
+    expectSameAtEveryScroll("longest lines");
+
+    fill(kMaxLogLines);
+    expectSameAtEveryScroll("full");
+    fill(5);   // drops the five oldest
+    expectSameAtEveryScroll("dropped at the limit");
+
+    view.scroll = 3;
+    EXPECT_TRUE(sameAsPlain());
+    for (int i = 0; i < 3; ++i) {
+        append("arrives while scrolled back " + std::to_string(i));
+        EXPECT_TRUE(sameAsPlain());
+    }
+
+    view.clear();
+    expectSameAtEveryScroll("cleared");
+    append("first after clear");
+    append("second after clear\nwith a break");
+    expectSameAtEveryScroll("refilled after clear");
+}
+
+TEST_F(LogDrawPixels, SameAsPlainWhenFontRendererOrWidthChanges) {
+    fill(40);
+    append("a long line " + std::string(200, 'm'));
+    ASSERT_TRUE(sameAsPlain());
+
+    // Same font object, new style: every cached height and texture is stale.
+    TTF_SetFontStyle(font.get(), TTF_STYLE_BOLD);
+    EXPECT_TRUE(sameAsPlain());
+    TTF_SetFontStyle(font.get(), TTF_STYLE_NORMAL);
+    EXPECT_TRUE(sameAsPlain());
+
+    FontPtr small(TTF_OpenFont(kFontPath, 11));
+    ASSERT_TRUE(small);
+    EXPECT_TRUE(sameAsPlain(small.get()));
+    EXPECT_TRUE(sameAsPlain());
+    // Another face of the same height: only the font itself tells the cache apart.
+    FontPtr proportional(TTF_OpenFont(kProportionalFontPath, 16));
+    ASSERT_TRUE(proportional);
+    ASSERT_EQ(TTF_FontHeight(proportional.get()), TTF_FontHeight(font.get()));
+    EXPECT_TRUE(sameAsPlain(proportional.get()));
+    EXPECT_TRUE(sameAsPlain());
+
+    // Textures made for one renderer cannot be copied by another.
+    Canvas other;
+    ASSERT_TRUE(other.renderer);
+    EXPECT_TRUE(sameAsPlainOn(other));
+    EXPECT_TRUE(sameAsPlain());
+    resetLogDrawCache(cache);   // before `other` goes
+
+    view.rect = Rect{20, 435, 700, 200};
+    EXPECT_TRUE(sameAsPlain());
+    view.rect = Rect{100, 300, 10, 120};   // wrap width below zero: no line can be rendered
+    EXPECT_TRUE(sameAsPlain());
+    view.rect = Rect{100, 300, 12, 120};   // wrap width 0: rows break only at line breaks, far past the edge
+    EXPECT_TRUE(sameAsPlain());
+    view.rect = kArea;
+    EXPECT_TRUE(sameAsPlain());
+}
+
+TEST_F(LogDrawPixels, EmptyAreaIsOnlyFillAndBorder) {
+    append(std::string(30, '\n') + "taller than the area");
+    for (bool empty : {true, false}) {
+        SCOPED_TRACE(empty ? "empty log" : "only a line taller than the area, scroll 0");
+        LogView& v = view;
+        LogView none;
+        none.rect = kArea;
+        cached.wipe();
+        drawLog(cached.renderer.get(), font.get(), empty ? none : v, cache);
+        int wrong = 0;
+        for (int y = 0; y < kCanvasH; ++y) {
+            for (int x = 0; x < kCanvasW; ++x) {
+                bool inside = x >= kArea.x && x < kArea.x + kArea.w && y >= kArea.y && y < kArea.y + kArea.h;
+                bool edge = inside && (x == kArea.x || x == kArea.x + kArea.w - 1 || y == kArea.y ||
+                                       y == kArea.y + kArea.h - 1);
+                Uint32 want = !inside ? kUntouched : edge ? rgba(kLogBorder) : rgba(kLogBackground);
+                wrong += cached.pixel(x, y) != want;
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+    }
+    // Scrolled back by one, the tall line is the first drawn and shows at the top inset.
+    view.scroll = 1;
+    append("newest");
+    cached.wipe();
+    drawLog(cached.renderer.get(), font.get(), view, cache);
+    bool textInFirstRows = false;
+    for (int y = kArea.y + 4; y < kArea.y + 4 + 19; ++y)
+        for (int x = kArea.x + 6; x < kArea.x + 300; ++x) textInFirstRows |= cached.pixel(x, y) != rgba(kLogBackground);
+    EXPECT_TRUE(textInFirstRows);
+}
+
+TEST_F(LogDrawPixels, FrameWorkDoesNotGrowWithTheLog) {
+    fill(kMaxLogLines);
+    // Ten 19-pixel lines fit in 192 pixels; the walks reach at most a dozen lines per frame.
+    constexpr std::uint64_t kReachable = 14;
+
+    drawLog(cached.renderer.get(), font.get(), view, cache);
+    EXPECT_LE(cache.renderCount, kReachable);
+    EXPECT_LE(texturesHeld(), 11);
+
+    std::uint64_t before = cache.renderCount;
+    drawLog(cached.renderer.get(), font.get(), view, cache);
+    EXPECT_EQ(cache.renderCount, before) << "an unchanged frame must render nothing";
+
+    view.scroll = 50;
+    before = cache.renderCount;
+    drawLog(cached.renderer.get(), font.get(), view, cache);
+    EXPECT_LE(cache.renderCount - before, kReachable);
+    EXPECT_LE(texturesHeld(), 12) << "textures are kept only for the lines drawn last";
+    before = cache.renderCount;
+    drawLog(cached.renderer.get(), font.get(), view, cache);
+    EXPECT_EQ(cache.renderCount, before);
+
+    // A new line while scrolled back: the window moves along with it, one line to measure.
+    append("new");
+    before = cache.renderCount;
+    drawLog(cached.renderer.get(), font.get(), view, cache);
+    EXPECT_LE(cache.renderCount - before, 3u);
+
+    // Lines that left the store leave the cache too.
+    fill(kMaxLogLines);
+    drawLog(cached.renderer.get(), font.get(), view, cache);
+    EXPECT_LE(cache.images.size(), 2 * kReachable);
+    EXPECT_GE(cache.images.begin()->first, view.lines.front().id);
+    view.clear();
+    drawLog(cached.renderer.get(), font.get(), view, cache);
+    EXPECT_TRUE(cache.images.empty());
+    EXPECT_EQ(texturesHeld(), 0);
+}
+
+TEST_F(LogDrawPixels, FullLogOfLongLinesRendersOnlyWhatShows) {
+    for (std::size_t i = 0; i < kMaxLogLines; ++i) append(std::string(kMaxLogText, static_cast<char>('a' + i % 26)));
+    // Each line is taller than the area: at scroll 0 only the newest is measured and nothing drawn.
+    drawLog(cached.renderer.get(), font.get(), view, cache);
+    EXPECT_LE(cache.renderCount, 1u);
+    EXPECT_EQ(texturesHeld(), 0);
+    view.scroll = 50;
+    drawLog(cached.renderer.get(), font.get(), view, cache);
+    EXPECT_LE(cache.renderCount, 3u);
+    EXPECT_EQ(texturesHeld(), 1);
+}
+
+}  // namespace
+}  // namespace vchat
