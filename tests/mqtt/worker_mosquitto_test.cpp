@@ -1,0 +1,144 @@
+// The worker against a real mosquitto on 127.0.0.1: traffic both ways over plain TCP, a password
+// file, and the outgoing text message as a subscriber sees it.
+#include "mqtt/mqtt_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "tests/mqtt/fake_broker.h"
+#include "tests/mqtt/mesh_envelope.h"
+#include "tests/support/test_support.h"
+
+namespace vchat {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::countLines;
+using testing::logTexts;
+using testing::Mosquitto;
+using testing::readFile;
+using testing::runCommand;
+using testing::waitUntil;
+
+bool waitLine(const LogView& log, const std::string& text, std::chrono::milliseconds timeout = 15s) {
+    return waitUntil([&] { return countLines(log, text) > 0; }, timeout);
+}
+
+// SUBACK is not awaited by the worker, so tests wait until the broker has logged the filter.
+bool waitBrokerLog(const Mosquitto& broker, const std::string& text, std::chrono::milliseconds timeout = 15s) {
+    return waitUntil([&] { return readFile(broker.logPath()).find(text) != std::string::npos; }, timeout);
+}
+
+std::string pubCommand(const Mosquitto& broker, const std::string& topic) {
+    return "mosquitto_pub -h 127.0.0.1 -p " + broker.portText() + " -t '" + topic + "'";
+}
+
+TEST(WorkerMosquitto, PlainTcpEndToEnd) {
+    auto broker = Mosquitto::start();
+    ASSERT_TRUE(broker);
+    testing::TempDir dir;
+    LogView log;
+    MqttWorker worker;
+    MqttConfig config;
+    config.host = "127.0.0.1";
+    config.port = broker->portText();
+    config.rootTopic = "msh/EU";
+    config.decodeRaw = true;
+    config.channelPsk = "AQ==";   // one byte, 0x01
+    worker.start(config, &log);
+    ASSERT_TRUE(waitLine(log, "Subscribed: msh/EU/2/e/#"));
+    ASSERT_TRUE(waitBrokerLog(*broker, "msh/EU/2/e/# (QoS 0)"));
+    EXPECT_TRUE(countLines(log, "TCP connected.") == 1 && countLines(log, "Connected to broker.") == 1);
+
+    // JSON from another client is shown as it arrived.
+    const std::string jsonTopic = "msh/EU/2/json/LongFast/!aabbccdd";
+    const std::string json = R"({"from":2864434397,"type":"text","payload":{"text":"hello json"}})";
+    testing::writeFile(dir.file("json"), json);
+    ASSERT_EQ(runCommand(pubCommand(*broker, jsonTopic) + " -f " + dir.file("json")), 0);
+    EXPECT_TRUE(waitLine(log, "msg " + jsonTopic + "\n" + json));
+
+    // An encrypted envelope is decrypted with the channel key and its text shown.
+    const std::string plaintext = std::string("\x08\x01\x12\x0b", 4) + "Hello mesh!";
+    const std::string envelope = testing::meshEnvelope(
+        "LongFast", 4000000000u, 7, testing::encryptForChannel(std::string(1, '\x01'), 4000000000u, 7, plaintext));
+    testing::writeFile(dir.file("envelope"), envelope);
+    ASSERT_EQ(runCommand(pubCommand(*broker, "msh/EU/2/e/LongFast/!aabbccdd") + " -f " + dir.file("envelope")), 0);
+    EXPECT_TRUE(waitLine(log, "[LongFast] (4000000000/7) Hello mesh!"));
+    EXPECT_TRUE(waitUntil([&] { return worker.publishesHandled() == 2; }, 5s));
+
+    // The outgoing text message reaches a subscriber byte for byte.
+    const std::string received = dir.file("received");
+    ASSERT_EQ(runCommand("timeout 30 mosquitto_sub -h 127.0.0.1 -p " + broker->portText() +
+                         " -i textsub -C 1 -N -t 'msh/EU/2/json/mqtt/#' > " + received + " &"),
+              0);
+    ASSERT_TRUE(waitBrokerLog(*broker, "msh/EU/2/json/mqtt/# (QoS 0)"));
+    OutgoingText text;
+    text.text = "Hi \"there\"\nbye";
+    text.fromId = 1128103180;
+    text.gatewayHex = "433D7D0C";
+    text.shortName = "ab";
+    std::srand(12345);
+    const std::uint32_t r1 = static_cast<std::uint32_t>(std::rand()) % 32768;
+    const std::uint32_t r2 = static_cast<std::uint32_t>(std::rand()) % 32768;
+    const std::string id = std::to_string((r1 * 65536) ^ r2);
+    std::srand(12345);
+    MqttConfig sendConfig;
+    sendConfig.rootTopic = "msh/EU";
+    worker.queueText(text, sendConfig);
+    const std::string expectedJson = "{\"from\":1128103180,\"type\":\"sendtext\",\"channel\":0,\"id\":" + id +
+                                     ",\"to\":4294967295,\"shortName\":\"ab\",\"payload\":\"Hi \\\"there\\\"\\nbye\"}";
+    EXPECT_TRUE(waitUntil([&] { return readFile(received).size() >= expectedJson.size(); }, 15s));
+    EXPECT_EQ(readFile(received), expectedJson);
+    EXPECT_EQ(countLines(log, "sent -> msh/EU/2/json/mqtt/!433d7d0c :: " + expectedJson), 1);
+
+    worker.stop();
+    EXPECT_EQ(logTexts(log).back(), "Disconnected.");
+    EXPECT_TRUE(waitBrokerLog(*broker, "Received DISCONNECT from korvane-"));
+}
+
+class WorkerMosquittoPasswords : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(runCommand("mosquitto_passwd -c -b " + dir.file("passwd") + " alice 's3cret pw' 2>/dev/null"), 0);
+        broker = Mosquitto::start("allow_anonymous false\npassword_file " + dir.file("passwd") + "\n");
+        ASSERT_TRUE(broker);
+        config.host = "127.0.0.1";
+        config.port = broker->portText();
+        config.rootTopic = "msh/EU";
+        config.user = "alice";
+    }
+    testing::TempDir dir;
+    std::unique_ptr<Mosquitto> broker;
+    MqttConfig config;
+    LogView log;
+    MqttWorker worker;
+};
+
+TEST_F(WorkerMosquittoPasswords, RightCredentialsSucceedAtTheFirstAttempt) {
+    config.password = "s3cret pw";
+    worker.start(config, &log);
+    ASSERT_TRUE(waitLine(log, "Subscribed: msh/EU/2/json/#"));
+    worker.stop();
+    const std::string brokerLog = readFile(broker->logPath());
+    // One connection, accepted at once as a 3.1.1 client with the user name.
+    EXPECT_NE(brokerLog.find("(p2, c1, k20, u'alice')"), std::string::npos) << brokerLog;
+    EXPECT_EQ(brokerLog.find("not authorised"), std::string::npos) << brokerLog;
+    const std::vector<std::string> expected = {"TCP connected.", "Connected to broker.",
+                                               "Subscribed: msh/EU/2/json/#", "Disconnected."};
+    EXPECT_EQ(logTexts(log), expected);
+}
+
+TEST_F(WorkerMosquittoPasswords, WrongPasswordEndsWithLoginFailure) {
+    config.password = "wrong";
+    worker.start(config, &log);
+    ASSERT_TRUE(waitLine(log, "error: MQTT handshake/login failed", 30s));
+    worker.stop();
+    const std::vector<std::string> expected = {"TCP connected.", "error: MQTT handshake/login failed"};
+    EXPECT_EQ(logTexts(log), expected);
+}
+
+}  // namespace
+}  // namespace vchat
