@@ -8,10 +8,13 @@
 #include <SDL.h>
 #include <SDL_ttf.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vchat {
@@ -44,7 +47,11 @@ struct Canvas {
         : surface(SDL_CreateRGBSurfaceWithFormat(0, kCanvasW, kCanvasH, 32, SDL_PIXELFORMAT_RGBA8888)),
           renderer(surface ? SDL_CreateSoftwareRenderer(surface.get()) : nullptr) {}
 
-    void wipe() { SDL_FillRect(surface.get(), nullptr, kUntouched); }
+    void wipe() {
+        // The software renderer leaves its last clip rectangle on the surface.
+        SDL_SetClipRect(surface.get(), nullptr);
+        SDL_FillRect(surface.get(), nullptr, kUntouched);
+    }
 
     Uint32 pixel(int x, int y) const {
         const auto* row = static_cast<const Uint8*>(surface->pixels) + y * surface->pitch;
@@ -357,6 +364,31 @@ TEST_F(LogDrawPixels, FullLogOfLongLinesRendersOnlyWhatShows) {
     drawLog(cached.renderer.get(), font.get(), view, cache);
     EXPECT_LE(cache.renderCount, 3u);
     EXPECT_EQ(texturesHeld(), 1);
+}
+
+// The worker appends while the main thread draws: the drawing pass holds the lock for its whole
+// length, so every frame sees one consistent log and the cache never keeps a line that has left.
+TEST_F(LogDrawPixels, ConcurrentAppendsWhileDrawing) {
+    fill(kMaxLogLines - 100);
+    std::atomic<bool> stop{false};
+    std::atomic<int> appended{0};
+    std::thread worker([&] {
+        while (!stop) {
+            view.append("from the worker " + std::to_string(appended.load()));
+            ++appended;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    // Both sides keep going until each has done a fair share while the other was running.
+    for (int frames = 0; frames < 40 || appended < 300; ++frames) {
+        view.wheel(frames % 7 < 3 ? 1 : -1);
+        drawLog(cached.renderer.get(), font.get(), view, cache);
+    }
+    stop = true;
+    worker.join();
+    EXPECT_EQ(view.lines.size(), kMaxLogLines);
+    EXPECT_TRUE(sameAsPlain());
+    EXPECT_GE(cache.images.begin()->first, view.lines.front().id);
 }
 
 }  // namespace
