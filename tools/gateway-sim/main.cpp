@@ -1,0 +1,235 @@
+// gateway-sim: publishes simulated gateway traffic to a broker and prints what clients send.
+//
+// Standard output: one line per message a client publishes under <root>/2/json/mqtt/ (and, with
+// "--print-sent -", one line per sent message). Standard error: progress and errors.
+// Exit status: 0 after a signal or the linger time, 1 when the broker cannot be reached or the
+// connection is lost, 2 for bad options.
+
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "mqtt/broker_connection.h"
+#include "mqtt/packet_codec.h"
+#include "mqtt/tls.h"
+#include "tools/gateway-sim/sim_options.h"
+#include "tools/gateway-sim/sim_traffic.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using vchat::sim::SimOptions;
+
+constexpr std::uint16_t kKeepAliveSec = 60;
+constexpr auto kPingInterval = std::chrono::seconds(30);
+constexpr int kConnackTimeoutMs = 5000;
+// Longest wait for incoming packets between two sends; also how quickly a signal is noticed.
+constexpr int kMaxWaitMs = 100;
+// With no rate limit, check for incoming packets after this many sends.
+constexpr int kBurstSize = 64;
+constexpr const char* kClientSuffix = "/2/json/mqtt/#";
+constexpr const char* kReceivedPrefix = "client -> ";
+
+std::atomic<bool> stopRequested{false};
+
+void onSignal(int) {
+    stopRequested.store(true);
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const {
+        if (f && f != stdout) std::fclose(f);
+    }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+bool openConnection(const SimOptions& o, vchat::BrokerConnection& conn, std::string& error) {
+    if (o.tls) {
+        const bool psk = !o.pskIdentity.empty();
+        return vchat::tlsConnect(conn, o.host, o.port, !o.insecure, o.caFile, psk, o.pskIdentity,
+                                 o.pskKeyHex, error);
+    }
+    const int fd = vchat::tcpConnect(o.host, o.port);
+    if (fd < 0) {
+        error = "TCP connect failed";
+        return false;
+    }
+    conn.sock.reset(fd);
+    vchat::setBlocking(fd, true);
+    return true;
+}
+
+bool login(const SimOptions& o, vchat::BrokerConnection& conn, vchat::PacketStream& stream,
+           std::mt19937& rng, std::string& error) {
+    const std::string clientId = "gwsim-" + vchat::makeClientId(rng).substr(8);
+    if (!vchat::sendRaw(conn, vchat::buildConnect(clientId, o.user, o.password, "3.1.1", kKeepAliveSec))) {
+        error = "could not send CONNECT";
+        return false;
+    }
+    vchat::MqttPacket packet;
+    if (vchat::readPacket(conn, stream, packet, kConnackTimeoutMs) != vchat::IoStatus::Ok) {
+        error = "no CONNACK from the broker";
+        return false;
+    }
+    if (packet.type != vchat::kPacketConnack || packet.body.size() < 2 || packet.body[1] != '\x00') {
+        error = "the broker refused the login";
+        return false;
+    }
+    return true;
+}
+
+std::int64_t unixNow() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    SimOptions o;
+    std::string error;
+    if (!vchat::sim::parseOptions(args, o, error)) {
+        std::fprintf(stderr, "gateway-sim: %s\nTry gateway-sim --help.\n", error.c_str());
+        return 2;
+    }
+    if (o.help) {
+        std::fputs(vchat::sim::usageText().c_str(), stdout);
+        return 0;
+    }
+
+    FilePtr sentOut;
+    if (o.printSent == "-") {
+        sentOut.reset(stdout);
+    } else if (!o.printSent.empty()) {
+        sentOut.reset(std::fopen(o.printSent.c_str(), "wb"));
+        if (!sentOut) {
+            std::fprintf(stderr, "gateway-sim: cannot write %s\n", o.printSent.c_str());
+            return 2;
+        }
+    }
+
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    vchat::BrokerConnection conn;
+    if (!openConnection(o, conn, error)) {
+        std::fprintf(stderr, "gateway-sim: %s:%s: %s\n", o.host.c_str(), o.port.c_str(), error.c_str());
+        return 1;
+    }
+    // Bounded blocking reads and writes: a broker that stops taking bytes cannot hang us.
+    vchat::setIoTimeouts(conn.sock.get(), 10000);
+    std::mt19937 rng(std::random_device{}());
+    vchat::PacketStream stream;
+    if (!login(o, conn, stream, rng, error)) {
+        std::fprintf(stderr, "gateway-sim: %s:%s: %s\n", o.host.c_str(), o.port.c_str(), error.c_str());
+        return 1;
+    }
+    const std::string clientFilter = o.traffic.rootTopic + kClientSuffix;
+    if (!vchat::sendRaw(conn, vchat::buildSubscribe(vchat::makeSubscribeId(rng), clientFilter))) {
+        std::fprintf(stderr, "gateway-sim: connection lost\n");
+        return 1;
+    }
+    std::fprintf(stderr, "gateway-sim: connected to %s:%s%s; listening on %s\n", o.host.c_str(),
+                 o.port.c_str(), o.tls ? " (TLS)" : "", clientFilter.c_str());
+
+    vchat::sim::TrafficState traffic = vchat::sim::makeTrafficState(o.traffic);
+    const bool paced = o.rate > 0;
+    const auto interval = paced ? std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(1.0 / o.rate))
+                                : Clock::duration::zero();
+    const auto start = Clock::now();
+    auto nextSend = start;
+    auto lastPing = start;
+    Clock::time_point finishedAt{};
+    bool finished = false;
+    std::uint64_t sent = 0;
+
+    auto lost = [&](const char* what) {
+        std::fprintf(stderr, "gateway-sim: connection lost (%s) after %llu messages\n", what,
+                     static_cast<unsigned long long>(sent));
+        if (sentOut) std::fflush(sentOut.get());
+        return 1;
+    };
+
+    while (!stopRequested.load()) {
+        auto now = Clock::now();
+        // Send what is due; without a rate, a burst at a time so incoming packets still get read.
+        int burst = 0;
+        while (!finished && (paced ? nextSend <= now : burst < kBurstSize)) {
+            const vchat::sim::SimMessage m = vchat::sim::nextMessage(traffic, unixNow());
+            if (!vchat::sendRaw(conn, vchat::buildPublish(m.topic, m.payload))) return lost("publish");
+            ++sent;
+            ++burst;
+            if (sentOut) {
+                const std::string record = vchat::sim::sentRecord(m) + "\n";
+                std::fwrite(record.data(), 1, record.size(), sentOut.get());
+                if (paced) std::fflush(sentOut.get());
+            }
+            if (o.verbose) {
+                std::fprintf(stderr, "sent %s %s on %s\n", m.envelope ? "envelope" : "json",
+                             std::string(vchat::sim::kKindNames[static_cast<std::size_t>(m.kind)]).c_str(),
+                             m.topic.c_str());
+            }
+            nextSend += interval;
+            if (o.count != 0 && sent >= o.count) {
+                finished = true;
+                finishedAt = Clock::now();
+                if (sentOut) std::fflush(sentOut.get());
+                const double seconds = std::chrono::duration<double>(finishedAt - start).count();
+                std::fprintf(stderr, "gateway-sim: sent %llu messages in %.3f s\n",
+                             static_cast<unsigned long long>(sent), seconds);
+            }
+            // A sender far behind its schedule (a slow broker) does not try to catch up in one go.
+            if (paced && now - nextSend > std::chrono::seconds(1)) nextSend = now;
+        }
+        if (finished && o.lingerSec >= 0 &&
+            Clock::now() - finishedAt >= std::chrono::duration<double>(o.lingerSec)) {
+            break;
+        }
+
+        int waitMs = kMaxWaitMs;
+        if (!finished) {
+            if (!paced) {
+                waitMs = 0;
+            } else {
+                const auto untilNext =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(nextSend - Clock::now()).count();
+                waitMs = static_cast<int>(std::max<long long>(0, std::min<long long>(untilNext, kMaxWaitMs)));
+            }
+        }
+        vchat::MqttPacket packet;
+        const vchat::IoStatus status = vchat::readPacket(conn, stream, packet, waitMs);
+        if (status == vchat::IoStatus::Closed || status == vchat::IoStatus::Error) return lost("read");
+        if (status == vchat::IoStatus::Ok && packet.type == vchat::kPacketPublish) {
+            std::string topic;
+            std::string payload;
+            if (vchat::parsePublish(packet.body, topic, payload)) {
+                std::string line = kReceivedPrefix + topic + ": " + payload + "\n";
+                std::fwrite(line.data(), 1, line.size(), stdout);
+                std::fflush(stdout);
+            }
+        }
+        if (Clock::now() - lastPing >= kPingInterval) {
+            if (!vchat::sendRaw(conn, vchat::buildPingreq())) return lost("ping");
+            lastPing = Clock::now();
+        }
+    }
+
+    vchat::sendRaw(conn, vchat::buildDisconnect());
+    vchat::closeConnection(conn);
+    if (sentOut) std::fflush(sentOut.get());
+    std::fprintf(stderr, "gateway-sim: stopped after %llu messages\n", static_cast<unsigned long long>(sent));
+    return 0;
+}
