@@ -122,7 +122,9 @@ TEST_F(TlsConnectTest, VerificationFailuresNameTheReason) {
     for (const Case& c : cases) {
         auto broker = startTlsBroker(c.cert, c.key);
         ASSERT_TRUE(broker) << c.name;
+        const int fdsBefore = testing::openFdCount();
         Outcome out = connectTls(c.host, broker->portText(), true, c.caPath);
+        EXPECT_EQ(testing::openFdCount(), fdsBefore) << c.name << ": the socket is closed";
         EXPECT_FALSE(out.ok) << c.name;
         EXPECT_TRUE(startsWith(out.error, "SSL_connect failed: ")) << c.name << ": " << out.error;
         EXPECT_EQ(out.error.find("no_error"), std::string::npos) << c.name << ": " << out.error;
@@ -259,6 +261,7 @@ TEST(TlsPskConnect, KeyTextTable) {
         {"unknown identity", "stranger", kPskKey, false, "", false},
         {"identity too long for the library", std::string(300, 'i'), kPskKey, false, "", false},
     };
+    const int fdsBefore = testing::openFdCount();
     for (const Case& c : cases) {
         auto start = Clock::now();
         Outcome out = connectTls("127.0.0.1", broker->portText(), c.verify, c.caPath, true, c.identity,
@@ -277,6 +280,24 @@ TEST(TlsPskConnect, KeyTextTable) {
             EXPECT_FALSE(out.conn.sock.valid()) << c.name;
             EXPECT_LT(elapsed, std::chrono::seconds(5)) << c.name << ": a refusal is prompt";
         }
+    }
+    EXPECT_EQ(testing::openFdCount(), fdsBefore) << "every attempt released its socket";
+}
+
+TEST(TlsPskConnect, ServerNameIsSentInBothModes) {
+    auto certs = testing::makeTestCerts();
+    ASSERT_TRUE(certs->ok);
+    for (bool psk : {false, true}) {
+        testing::TlsTestServer server(psk ? "" : certs->serverPem, certs->serverKey,
+                                      [](SSL*, int, const std::atomic<bool>&) {});
+        ASSERT_TRUE(server.listening());
+        Outcome out = connectTls("localhost", server.portText(), true, certs->caPem, psk, "node-9",
+                                 "deadbeef0102");
+        ASSERT_TRUE(out.ok) << (psk ? "psk: " : "certificate: ") << out.error;
+        ASSERT_TRUE(testing::waitUntil([&] { return server.handshakeDone(); }, std::chrono::seconds(10)));
+        EXPECT_EQ(server.serverName(), "localhost");
+        EXPECT_EQ(server.pskIdentity(), psk ? "node-9" : "");
+        closeConnection(out.conn);
     }
 }
 

@@ -13,10 +13,14 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -145,6 +149,7 @@ class TlsTestServer {
 public:
     using Script = std::function<void(SSL* ssl, int fd, const std::atomic<bool>& stopping)>;
 
+    // certPem empty: a pre-shared-key server that accepts any identity with kTestPskKey.
     TlsTestServer(const std::string& certPem, const std::string& keyPem, Script script)
         : script_(std::move(script)) {
         listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
@@ -158,9 +163,14 @@ public:
             return;
         port_ = ntohs(addr.sin_port);
         ctx_ = SSL_CTX_new(TLS_server_method());
-        if (ctx_ == nullptr || SSL_CTX_use_certificate_chain_file(ctx_, certPem.c_str()) != 1 ||
-            SSL_CTX_use_PrivateKey_file(ctx_, keyPem.c_str(), SSL_FILETYPE_PEM) != 1)
+        if (ctx_ == nullptr) return;
+        if (certPem.empty()) {
+            SSL_CTX_set_psk_server_callback(ctx_, pskServerCallback);
+            SSL_CTX_set_cipher_list(ctx_, "PSK");
+        } else if (SSL_CTX_use_certificate_chain_file(ctx_, certPem.c_str()) != 1 ||
+                   SSL_CTX_use_PrivateKey_file(ctx_, keyPem.c_str(), SSL_FILETYPE_PEM) != 1) {
             return;
+        }
         thread_ = std::thread([this] { serve(); });
     }
     ~TlsTestServer() {
@@ -176,6 +186,17 @@ public:
     std::string portText() const { return std::to_string(port_); }
     bool handshakeDone() const { return handshakeDone_; }
     bool scriptDone() const { return scriptDone_; }
+    // The server name the client sent, once the handshake is done; empty when none.
+    std::string serverName() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return serverName_;
+    }
+    std::string pskIdentity() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return pskIdentity_;
+    }
+
+    static constexpr unsigned char kTestPskKey[] = {0xde, 0xad, 0xbe, 0xef, 0x01, 0x02};
 
 private:
     void serve() {
@@ -192,7 +213,13 @@ private:
         setReceiveTimeout(fd, 30);
         SSL* ssl = SSL_new(ctx_);
         SSL_set_fd(ssl, fd);
+        SSL_set_app_data(ssl, this);
         if (SSL_accept(ssl) == 1) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+                serverName_ = name != nullptr ? name : "";
+            }
             handshakeDone_ = true;
             script_(ssl, fd, stopping_);
         }
@@ -202,7 +229,21 @@ private:
         ERR_clear_error();
     }
 
+    static unsigned int pskServerCallback(SSL* ssl, const char* identity, unsigned char* psk,
+                                          unsigned int maxPsk) {
+        if (auto* self = static_cast<TlsTestServer*>(SSL_get_app_data(ssl))) {
+            std::lock_guard<std::mutex> lock(self->mutex_);
+            self->pskIdentity_ = identity != nullptr ? identity : "";
+        }
+        if (maxPsk < sizeof kTestPskKey) return 0;
+        std::memcpy(psk, kTestPskKey, sizeof kTestPskKey);
+        return sizeof kTestPskKey;
+    }
+
     Script script_;
+    mutable std::mutex mutex_;
+    std::string serverName_;
+    std::string pskIdentity_;
     int listenFd_ = -1;
     int port_ = 0;
     SSL_CTX* ctx_ = nullptr;
@@ -211,6 +252,16 @@ private:
     std::atomic<bool> scriptDone_{false};
     std::thread thread_;
 };
+
+// Descriptors this process has open: a failed connect must leave none behind.
+inline int openFdCount() {
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr) return -1;
+    int n = 0;
+    while (readdir(dir) != nullptr) ++n;
+    closedir(dir);
+    return n;
+}
 
 // Waits until `stopping` is set (or a minute passed): a peer that stays connected and quiet.
 inline void stayQuiet(const std::atomic<bool>& stopping) {
