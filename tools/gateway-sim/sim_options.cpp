@@ -49,7 +49,8 @@ bool isHexText(const std::string& text) {
     return true;
 }
 
-bool parseMix(const std::string& text, std::array<int, kKindCount>& weights, std::string& error) {
+bool parseMix(const std::string& option, const std::string& text, std::array<int, kKindCount>& weights,
+              std::string& error) {
     std::array<int, kKindCount> parsed{};
     std::size_t start = 0;
     int total = 0;
@@ -64,13 +65,13 @@ bool parseMix(const std::string& text, std::array<int, kKindCount>& weights, std
             if (kKindNames[k] == name) kind = k;
         }
         if (kind == kKindCount) {
-            error = "--mix: unknown kind \"" + name +
+            error = option + ": unknown kind \"" + name +
                     "\" (kinds: text, nodeinfo, position, telemetry, traceroute)";
             return false;
         }
         std::uint64_t weight = 1;
         if (eq != std::string::npos && !parseUnsigned(item.substr(eq + 1), kMaxWeight, weight)) {
-            error = "--mix: the weight of " + name + " must be a whole number from 0 to 1000";
+            error = option + ": the weight of " + name + " must be a whole number from 0 to 1000";
             return false;
         }
         parsed[kind] = static_cast<int>(weight);
@@ -78,7 +79,7 @@ bool parseMix(const std::string& text, std::array<int, kKindCount>& weights, std
         start = comma + 1;
     }
     if (total == 0) {
-        error = "--mix: at least one kind needs a weight above 0";
+        error = option + ": at least one kind needs a weight above 0";
         return false;
     }
     weights = parsed;
@@ -118,6 +119,7 @@ std::string usageText() {
            "  --mix KIND=W,...       relative shares of text, nodeinfo, position, telemetry,\n"
            "                         traceroute; kinds left out are not sent\n"
            "                         (default text=4,nodeinfo=1,position=1,telemetry=1,traceroute=1)\n"
+           "  --envelope-mix KIND=W,...  the same for envelopes (default: as --mix)\n"
            "  --envelopes PERCENT    share sent as encrypted envelopes instead of JSON (default 50)\n"
            "  --gateways N           number of simulated gateways, 1 to 64 (default 2)\n"
            "  --seed N               seed of the traffic (default: from the clock)\n"
@@ -136,6 +138,7 @@ bool parseOptions(const std::vector<std::string>& args, SimOptions& options, std
     SimOptions o;
     o.traffic.rootTopic = kDefaultRootTopic;
     o.traffic.seed = static_cast<std::uint32_t>(std::time(nullptr));
+    bool envelopeMixGiven = false;
 
     using Handler = std::function<bool(const std::string&)>;
     auto fail = [&error](const std::string& message) {
@@ -188,7 +191,13 @@ bool parseOptions(const std::vector<std::string>& args, SimOptions& options, std
              return parseUnsigned(v, UINT64_MAX, o.count) ? true : fail("--count: expected a whole number, got \"" + v + "\"");
          }},
         {"--mix", [&](const std::string& v) {
-             return parseMix(v, o.traffic.weights, error);
+             if (!parseMix("--mix", v, o.traffic.weights, error)) return false;
+             if (!envelopeMixGiven) o.traffic.envelopeWeights = o.traffic.weights;
+             return true;
+         }},
+        {"--envelope-mix", [&](const std::string& v) {
+             envelopeMixGiven = true;
+             return parseMix("--envelope-mix", v, o.traffic.envelopeWeights, error);
          }},
         {"--envelopes", [&](const std::string& v) {
              std::uint64_t percent = 0;

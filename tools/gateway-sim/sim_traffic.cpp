@@ -49,19 +49,19 @@ std::uint32_t draw(std::mt19937& rng, std::uint32_t span) {
     return static_cast<std::uint32_t>(rng() % span);
 }
 
-MessageKind nextKind(TrafficState& state) {
+MessageKind nextKind(const std::array<int, kKindCount>& weights, std::array<int, kKindCount>& credit) {
     // Smooth weighted round robin: the kinds interleave in proportion to their weights.
     int total = 0;
     int best = -1;
     for (std::size_t k = 0; k < kKindCount; ++k) {
-        const int weight = state.settings.weights[k];
+        const int weight = weights[k];
         if (weight <= 0) continue;
         total += weight;
-        state.credit[k] += weight;
-        if (best < 0 || state.credit[k] > state.credit[best]) best = static_cast<int>(k);
+        credit[k] += weight;
+        if (best < 0 || credit[k] > credit[best]) best = static_cast<int>(k);
     }
     if (best < 0) return MessageKind::Text;
-    state.credit[best] -= total;
+    credit[best] -= total;
     return static_cast<MessageKind>(best);
 }
 
@@ -193,8 +193,8 @@ SimMessage nextMessage(TrafficState& state, std::int64_t unixTime) {
     const TrafficSettings& s = state.settings;
     SimMessage m;
     m.seq = ++state.seq;
-    m.kind = nextKind(state);
     m.envelope = static_cast<int>(draw(state.rng, 100)) < s.envelopePercent;
+    m.kind = m.envelope ? nextKind(s.envelopeWeights, state.envelopeCredit) : nextKind(s.weights, state.credit);
 
     const int gateways = s.gatewayCount > 0 ? s.gatewayCount : 1;
     const SimNode& gateway = state.nodes[draw(state.rng, static_cast<std::uint32_t>(gateways))];

@@ -27,7 +27,8 @@ struct TrafficSettings {
     std::string rootTopic = "msh/EU_868";
     std::string channel = "LongFast";
     std::string channelKey;                              // raw key bytes (decoded Base64), not empty
-    std::array<int, kKindCount> weights = {4, 1, 1, 1, 1};  // relative share of each kind
+    std::array<int, kKindCount> weights = {4, 1, 1, 1, 1};  // relative share of each kind (JSON)
+    std::array<int, kKindCount> envelopeWeights = {4, 1, 1, 1, 1};  // the same for envelopes
     int envelopePercent = 50;                            // share sent as encrypted envelopes
     int gatewayCount = 2;
     std::uint32_t seed = 1;
@@ -58,7 +59,8 @@ struct TrafficState {
     TrafficSettings settings;
     std::mt19937 rng;
     std::vector<SimNode> nodes;        // the first gatewayCount of them are the gateways
-    std::array<int, kKindCount> credit{};  // smooth weighted round robin over the kinds
+    std::array<int, kKindCount> credit{};          // smooth weighted round robin over the kinds,
+    std::array<int, kKindCount> envelopeCredit{};  // one for JSON, one for envelopes
     std::uint64_t seq = 0;
     std::uint32_t packetIdBase = 0;
 };
