@@ -1,7 +1,7 @@
 // TLS layer.
 //
-// Sections: the socket BIO that never raises SIGPIPE; small helpers (hex, waits, error texts);
-// the PSK callback; tlsConnect.
+// Sections: error texts; the socket BIO that never raises SIGPIPE; small helpers (hex, waits,
+// error texts); the PSK callback; tlsConnect.
 #include "mqtt/tls.h"
 
 #include <arpa/inet.h>
@@ -24,6 +24,19 @@
 namespace vchat {
 
 namespace {
+
+constexpr std::string_view kTcpConnectFailedText = "tcp_connect_failed";
+constexpr std::string_view kCtxNewFailedText = "SSL_CTX_new: ";
+constexpr std::string_view kLoadCaFailedText = "load CA failed: ";
+constexpr std::string_view kSslNewFailedText = "SSL_new: ";
+constexpr std::string_view kConnectFailedText = "SSL_connect failed: ";
+constexpr std::string_view kNoErrorText = "no_error";
+constexpr std::string_view kHandshakeTimeoutText = "handshake_timeout";
+constexpr std::string_view kErrorJoinText = " | ";
+constexpr std::string_view kVerifyResultText = " verify_result=";
+constexpr std::string_view kPeerSubjectText = " peer_subject=";
+constexpr std::string_view kIssuerText = " issuer=";
+constexpr std::string_view kOutOfMemoryText = "out of memory";
 
 // ---- Socket BIO with MSG_NOSIGNAL writes ----------------------------------------------------------
 // OpenSSL's own socket BIO writes with write(), so a peer that has gone makes every SSL_write and
@@ -335,7 +348,7 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
     if (tlsPsk) {
         auto* creds = new (std::nothrow) PskCredentials{pskIdentity, pskKeyHex};
         if (creds == nullptr) {
-            error = std::string(kSslNewFailedText) + "out of memory";
+            error = std::string(kSslNewFailedText) + std::string(kOutOfMemoryText);
             return false;
         }
         SSL_set_ex_data(ssl.get(), kPskExDataIndex, creds);   // freed by SslDeleter

@@ -14,6 +14,8 @@
 //    SSL_read again with the same arguments"; SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER is on;
 //  - SSL_get_error reads the thread's error queue too: call ERR_clear_error() before each SSL_read /
 //    SSL_write whose failure is examined;
+//  - a receive or send time-out set on the socket (SO_RCVTIMEO / SO_SNDTIMEO) surfaces as
+//    SSL_ERROR_WANT_READ / SSL_ERROR_WANT_WRITE, not as a broken connection;
 //  - bytes already decrypted or records already read off the socket are visible through
 //    SSL_has_pending (a readiness wait must check it before polling the socket);
 //  - SslDeleter frees the PskCredentials attached at application data index 0, then the SSL object.
@@ -38,19 +40,6 @@ inline constexpr std::size_t kMaxPskKeyBytes = 256;
 // Application data index of the SSL object that holds the PskCredentials.
 inline constexpr int kPskExDataIndex = 0;
 
-// Error texts handed back by tlsConnect (the worker logs them after its own prefix).
-inline constexpr std::string_view kTcpConnectFailedText = "tcp_connect_failed";
-inline constexpr std::string_view kCtxNewFailedText = "SSL_CTX_new: ";
-inline constexpr std::string_view kLoadCaFailedText = "load CA failed: ";
-inline constexpr std::string_view kSslNewFailedText = "SSL_new: ";
-inline constexpr std::string_view kConnectFailedText = "SSL_connect failed: ";
-inline constexpr std::string_view kNoErrorText = "no_error";
-inline constexpr std::string_view kHandshakeTimeoutText = "handshake_timeout";
-inline constexpr std::string_view kErrorJoinText = " | ";
-inline constexpr std::string_view kVerifyResultText = " verify_result=";
-inline constexpr std::string_view kPeerSubjectText = " peer_subject=";
-inline constexpr std::string_view kIssuerText = " issuer=";
-
 // Attached to the SSL object in pre-shared-key mode; read by pskClientCallback.
 struct PskCredentials {
     std::string identity;
@@ -68,8 +57,15 @@ enum class SocketWait { Read, Write };
 //    certificate; without it any certificate is accepted.
 // The host is sent as server name in both modes.
 // True: conn holds sock, ssl, sslCtx and tls = true (conn's previous contents are replaced), error
-// untouched. False: error holds one line starting with one of the texts above, everything opened
-// here is released, conn is untouched.
+// untouched. False: everything opened here is released, conn is untouched, and error holds one line
+// (the worker logs it after its own prefix):
+//   "tcp_connect_failed"                       no address accepted the TCP connection
+//   "SSL_CTX_new: " / "SSL_new: " + reason     the library could not set up
+//   "load CA failed: " + reason                caPath could not be loaded
+//   "SSL_connect failed: " + the queued library errors joined by " | " ("no_error" when none;
+//     "handshake_timeout" first when the time bound ran out), then " verify_result=" + reason when
+//     certificate verification failed, then " peer_subject=" + subject + " issuer=" + issuer when
+//     the broker presented a certificate.
 bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::string& port,
                 bool verifyServer, const std::string& caPath, bool tlsPsk,
                 const std::string& pskIdentity, const std::string& pskKeyHex, std::string& error);
