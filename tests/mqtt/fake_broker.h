@@ -55,6 +55,16 @@ inline std::string publishBytes(const std::string& topic, const std::string& pay
     return "\x30" + remainingLength(rest.size()) + rest;
 }
 
+// "korvane-" and 20 lowercase hexadecimal digits.
+inline bool isClientId(const std::string& id) {
+    if (id.size() != 28 || id.compare(0, 8, "korvane-") != 0) return false;
+    for (std::size_t i = 8; i < id.size(); ++i) {
+        const char c = id[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    return true;
+}
+
 inline const std::string kConnackAccepted("\x20\x02\x00\x00", 4);
 inline const std::string kPingreq("\xC0\x00", 2);
 inline const std::string kPingresp("\xD0\x00", 2);
