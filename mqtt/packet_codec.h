@@ -25,7 +25,6 @@ inline constexpr std::uint32_t kMaxRemainingLength = 268435455;
 
 inline constexpr std::uint8_t kPacketConnack = 2;
 inline constexpr std::uint8_t kPacketPublish = 3;
-inline constexpr std::uint8_t kPacketPingresp = 13;
 
 struct MqttPacket {
     std::int32_t type = -1;   // upper four bits of the fixed-header byte
