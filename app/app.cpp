@@ -1,6 +1,7 @@
 #include "app/app.h"
 
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -155,11 +156,14 @@ bool handleEvent(App& app, const SDL_Event& event) {
     return true;
 }
 
-void drainEvents(App& app) {
+std::size_t drainEvents(App& app) {
+    std::size_t handled = 0;
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
+        ++handled;
         if (!handleEvent(app, event)) break;
     }
+    return handled;
 }
 
 void drawFrame(App& app, SDL_Renderer* renderer, TTF_Font* font) {
@@ -198,12 +202,30 @@ std::uint32_t frameWaitMs(std::uint64_t frameMs) {
     return frameMs < kFastFrameMs ? static_cast<std::uint32_t>(kFrameMs - frameMs) : 0;
 }
 
+FrameInputs frameInputs(const App& app) {
+    FrameInputs inputs;
+    {
+        std::lock_guard<std::mutex> lock(app.log.mutex);
+        inputs.logNextId = app.log.nextId;
+        inputs.logLines = app.log.lines.size();
+        inputs.scroll = app.log.scroll;
+    }
+    inputs.caretOn = app.focusedField.has_value() && caretVisible(app.ticks());
+    return inputs;
+}
+
 void runMainLoop(App& app, SDL_Renderer* renderer, TTF_Font* font) {
+    std::optional<FrameInputs> shown;
     while (!app.quitRequested) {
         const std::uint64_t frameStart = SDL_GetTicks64();
-        drainEvents(app);
-        drawFrame(app, renderer, font);
-        SDL_RenderPresent(renderer);
+        const std::size_t events = drainEvents(app);
+        const FrameInputs inputs = frameInputs(app);
+        // Window-system events (exposure, focus) count as events too, so a damaged window is redrawn.
+        if (events > 0 || shown != inputs || app.quitRequested) {
+            drawFrame(app, renderer, font);
+            SDL_RenderPresent(renderer);
+            shown = inputs;
+        }
         // The synchronised present paces the loop on a real display; where it returns at once, this
         // keeps an idle window from redrawing as fast as the machine allows.
         const std::uint32_t wait = frameWaitMs(SDL_GetTicks64() - frameStart);

@@ -63,8 +63,8 @@ void handleClick(App& app, int x, int y);
 void handleKey(App& app, SDL_Keycode key, std::uint16_t mod);
 // Routes one event. Returns false for SDL_QUIT, after which no further queued event is handled.
 bool handleEvent(App& app, const SDL_Event& event);
-// Handles every queued event, stopping right after an SDL_QUIT.
-void drainEvents(App& app);
+// Handles every queued event, stopping right after an SDL_QUIT. Returns how many it handled.
+std::size_t drainEvents(App& app);
 
 // ---- The frame -----------------------------------------------------------------------------------
 
@@ -80,7 +80,24 @@ inline constexpr std::uint64_t kFastFrameMs = 15;
 // How long to wait after a frame that took `frameMs`.
 std::uint32_t frameWaitMs(std::uint64_t frameMs);
 
-// Drains events, draws and presents one frame, waits out a fast frame; until quit is requested.
+// What a frame shows that can change without an event: the log (a line added, a clear, the scroll
+// position) and the caret's phase. Everything else changes only through events.
+struct FrameInputs {
+    std::uint64_t logNextId = 0;
+    std::size_t logLines = 0;
+    std::int32_t scroll = 0;
+    bool caretOn = false;   // a field has focus and the caret clock is in an "on" period
+    bool operator==(const FrameInputs& o) const {
+        return logNextId == o.logNextId && logLines == o.logLines && scroll == o.scroll && caretOn == o.caretOn;
+    }
+    bool operator!=(const FrameInputs& o) const { return !(*this == o); }
+};
+// Takes the log's lock briefly.
+FrameInputs frameInputs(const App& app);
+
+// Until quit is requested: drains events, draws and presents a frame, waits out a fast frame.
+// A frame that would repeat the one on screen exactly (no event handled, same FrameInputs) is not
+// drawn again, so an idle window costs next to nothing on displays whose present does not wait.
 void runMainLoop(App& app, SDL_Renderer* renderer, TTF_Font* font);
 
 // At exit: stops and joins the worker if a Connect started it; the buttons are left as they are.

@@ -80,7 +80,8 @@ protected:
         const SDL_Point p = centre(r);
         send(clickAt(p.x, p.y));
     }
-    App app{kNode, [] { return std::uint64_t{0}; }};
+    std::uint64_t now = 0;
+    App app{kNode, [this] { return now; }};
 };
 
 TEST_F(Events, ClickFocusesEachOfTheSixteenFieldsHiddenOnesToo) {
@@ -365,6 +366,37 @@ TEST_F(QueuedEvents, DrainingHandlesEveryQueuedEvent) {
     EXPECT_FALSE(app.quitRequested);
     EXPECT_EQ(app.form.fields[kToId].text, "123");
     EXPECT_EQ(app.log.scroll, 1);
+}
+
+TEST_F(Events, FrameInputsFollowTheLogAndTheCaret) {
+    FrameInputs shown = frameInputs(app);
+    EXPECT_EQ(frameInputs(app), shown);
+    now = 500;
+    EXPECT_EQ(frameInputs(app), shown) << "no caret without focus";
+
+    click(app.form.fields[kToId].rect);
+    now = 0;
+    shown = frameInputs(app);
+    now = 499;
+    EXPECT_EQ(frameInputs(app), shown);
+    now = 500;
+    EXPECT_NE(frameInputs(app), shown) << "the caret went off";
+    shown = frameInputs(app);
+    now = 1000;
+    EXPECT_NE(frameInputs(app), shown) << "the caret came back";
+    shown = frameInputs(app);
+
+    app.log.append("a line");
+    EXPECT_NE(frameInputs(app), shown);
+    shown = frameInputs(app);
+    send(wheelBy(1));
+    EXPECT_NE(frameInputs(app), shown);
+    shown = frameInputs(app);
+    app.log.clear();
+    EXPECT_NE(frameInputs(app), shown);
+    shown = frameInputs(app);
+    app.log.append("a line");   // same count and scroll as before the clear, yet a new line
+    EXPECT_NE(frameInputs(app), shown);
 }
 
 TEST(FramePacing, FastFramesAreStretchedToSixteenMilliseconds) {

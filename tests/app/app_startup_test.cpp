@@ -1,0 +1,61 @@
+// The real program's start-up and quit, without a display (SDL's dummy video driver and its
+// software renderer, chosen through SDL's own environment hints).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "process_support.h"
+#include "tests/support/test_support.h"
+
+namespace vchat {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+using testing::clientBinary;
+using testing::readFile;
+using testing::TempDir;
+
+const std::vector<std::string> kHeadless = {"SDL_VIDEODRIVER=dummy", "SDL_RENDER_DRIVER=software"};
+constexpr const char* kNoFontMessage = "No TTF font found. Install DejaVuSans/Arial and SDL2_ttf.\n";
+constexpr const char* kSystemFont = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
+
+class Startup : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(testing::fileExists(clientBinary())) << "build veldra-chat first"; }
+    TempDir dir;
+    TempDir outDir;   // the program's output stays out of its working directory
+};
+
+TEST_F(Startup, WithoutTheFontInTheWorkingDirectoryItExitsWithTheMessage) {
+    // Not there at all, and there but not a font.
+    for (bool garbage : {false, true}) {
+        if (garbage) testing::writeFile(dir.file("DejaVuSansMono.ttf"), "not a font");
+        const std::string out = outDir.file("stderr");
+        ChildProcess child({clientBinary()}, dir.path(), kHeadless, out);
+        ASSERT_TRUE(child.started());
+        EXPECT_EQ(child.wait(60s), std::optional<int>(1));
+        EXPECT_EQ(readFile(out), kNoFontMessage);
+    }
+}
+
+TEST_F(Startup, RunsUntilSigtermAndExitsWithStatusZero) {
+    const std::string font = dir.file("DejaVuSansMono.ttf");
+    ASSERT_EQ(symlink(kSystemFont, font.c_str()), 0);
+    const std::string out = outDir.file("stderr");
+    ChildProcess child({clientBinary()}, dir.path(), kHeadless, out);
+    ASSERT_TRUE(child.started());
+    // The font stays open from start-up to shut-down: once it is, the loop runs.
+    ASSERT_TRUE(testing::waitUntil([&] { return child.holdsOpen(kSystemFont) || !child.running(); }, 60s))
+        << readFile(out);
+    ASSERT_TRUE(child.running()) << readFile(out);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(child.running());
+    child.signal(SIGTERM);
+    EXPECT_EQ(child.wait(60s), std::optional<int>(0)) << readFile(out);
+    EXPECT_EQ(readFile(out), "");
+}
+
+}  // namespace
+}  // namespace vchat
