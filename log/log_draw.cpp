@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <mutex>
+#include <utility>
 
 namespace vchat {
 
@@ -43,6 +44,9 @@ LogLayout layoutLog(std::size_t count, std::int32_t scroll, const Rect& rect, st
 void resetLogDrawCache(LogDrawCache& cache) {
     cache.images.clear();
     cache.textured.clear();
+    cache.area.reset();
+    cache.areaLines.clear();
+    cache.areaValid = false;
 }
 
 namespace {
@@ -169,17 +173,73 @@ void checkCacheKey(LogDrawCache& cache, SDL_Renderer* renderer, TTF_Font* font, 
     cache.fontAlign = align;
 }
 
+// Fill, border and the placed lines, drawn with the area's top-left corner at (left, top): the window
+// position, or (0, 0) inside the area texture.
+void paintArea(SDL_Renderer* renderer, int left, int top, const Rect& rect, const LogLayout& layout,
+               const std::vector<const LogLineImage*>& images) {
+    const SDL_Rect area{left, top, rect.w, rect.h};
+    SDL_SetRenderDrawColor(renderer, kLogBackground.r, kLogBackground.g, kLogBackground.b, kLogBackground.a);
+    SDL_RenderFillRect(renderer, &area);
+    SDL_SetRenderDrawColor(renderer, kLogBorder.r, kLogBorder.g, kLogBorder.b, kLogBorder.a);
+    SDL_RenderDrawRect(renderer, &area);
+    SDL_RenderSetClipRect(renderer, &area);
+    for (std::size_t i = 0; i < layout.placed.size(); ++i) {
+        const LogLineImage& image = *images[i];
+        if (!image.texture) continue;
+        SDL_Rect target{toInt(static_cast<std::int64_t>(left) + kLogInsetLeft),
+                        toInt(static_cast<std::int64_t>(layout.placed[i].y) - rect.y + top), image.textureW,
+                        image.textureH};
+        SDL_RenderCopy(renderer, image.texture.get(), nullptr, &target);
+    }
+    SDL_RenderSetClipRect(renderer, nullptr);
+}
+
+// The format the area texture must have so that blending into it gives the same pixels as blending
+// into the output, or unknown when that cannot be told.
+Uint32 areaTextureFormat(SDL_Renderer* renderer, const LogDrawCache& cache) {
+    if (!SDL_RenderTargetSupported(renderer)) return SDL_PIXELFORMAT_UNKNOWN;
+    if (SDL_Texture* target = SDL_GetRenderTarget(renderer)) {
+        Uint32 format = SDL_PIXELFORMAT_UNKNOWN;
+        if (SDL_QueryTexture(target, &format, nullptr, nullptr, nullptr) != 0) return SDL_PIXELFORMAT_UNKNOWN;
+        return format;
+    }
+    if (cache.outputFormat != SDL_PIXELFORMAT_UNKNOWN) return cache.outputFormat;
+    if (SDL_Window* window = SDL_RenderGetWindow(renderer)) return SDL_GetWindowPixelFormat(window);
+    return SDL_PIXELFORMAT_UNKNOWN;
+}
+
+// Repaints the area texture if what it shows has changed. False if there is no usable texture.
+bool refreshAreaTexture(SDL_Renderer* renderer, LogDrawCache& cache, const Rect& rect, const LogLayout& layout,
+                        const std::vector<const LogLineImage*>& images) {
+    const Uint32 format = areaTextureFormat(renderer, cache);
+    if (format == SDL_PIXELFORMAT_UNKNOWN || rect.w <= 0 || rect.h <= 0) return false;
+    std::vector<std::pair<std::uint64_t, std::int32_t>> shown;
+    for (std::size_t i = 0; i < layout.placed.size(); ++i)
+        shown.emplace_back(images[i]->texture ? images[i]->lineId : 0, layout.placed[i].y);
+    if (cache.area && cache.areaFormat == format && cache.areaValid && shown == cache.areaLines) return true;
+
+    if (!cache.area || cache.areaFormat != format) {
+        cache.area.reset(SDL_CreateTexture(renderer, format, SDL_TEXTUREACCESS_TARGET, rect.w, rect.h));
+        if (!cache.area) return false;
+        // Copied over the output as it is: the area is opaque and nothing under it shows through.
+        SDL_SetTextureBlendMode(cache.area.get(), SDL_BLENDMODE_NONE);
+        cache.areaFormat = format;
+    }
+    SDL_Texture* output = SDL_GetRenderTarget(renderer);
+    cache.areaValid = false;
+    if (SDL_SetRenderTarget(renderer, cache.area.get()) != 0) return false;
+    paintArea(renderer, 0, 0, rect, layout, images);
+    if (SDL_SetRenderTarget(renderer, output) != 0) return false;
+    cache.areaLines.swap(shown);
+    cache.areaValid = true;
+    return true;
+}
+
 }  // namespace
 
 void drawLog(SDL_Renderer* renderer, TTF_Font* font, LogView& view, LogDrawCache& cache) {
     // `rect` is written once before the worker exists, so it is read without the lock.
     const Rect rect = view.rect;
-    const SDL_Rect area{rect.x, rect.y, rect.w, rect.h};
-    SDL_SetRenderDrawColor(renderer, kLogBackground.r, kLogBackground.g, kLogBackground.b, kLogBackground.a);
-    SDL_RenderFillRect(renderer, &area);
-    SDL_SetRenderDrawColor(renderer, kLogBorder.r, kLogBorder.g, kLogBorder.b, kLogBorder.a);
-    SDL_RenderDrawRect(renderer, &area);
-
     const std::int32_t fontHeight = TTF_FontHeight(font);
     checkCacheKey(cache, renderer, font, view, fontHeight);
     ++cache.frame;
@@ -198,7 +258,10 @@ void drawLog(SDL_Renderer* renderer, TTF_Font* font, LogView& view, LogDrawCache
     auto imageOf = [&](std::size_t index) -> LogLineImage& {
         const LogLine& line = lines[index];
         auto [found, added] = cache.images.try_emplace(line.id);
-        if (added) renderLine(context, line, found->second);
+        if (added) {
+            found->second.lineId = line.id;
+            renderLine(context, line, found->second);
+        }
         return found->second;
     };
     LogLayout layout = layoutLog(lines.size(), view.scroll, rect, fontHeight,
@@ -208,18 +271,23 @@ void drawLog(SDL_Renderer* renderer, TTF_Font* font, LogView& view, LogDrawCache
                                      return image.height;
                                  });
 
-    SDL_RenderSetClipRect(renderer, &area);
+    std::vector<const LogLineImage*> images;
     for (const LogPlacement& placed : layout.placed) {
         LogLineImage& image = imageOf(placed.index);
         // The texture was let go in an earlier frame where this line was not drawn.
         if (!image.hasPicture) renderLine(context, lines[placed.index], image);
         image.drawnInFrame = cache.frame;
-        if (!image.texture) continue;
-        SDL_Rect target{toInt(static_cast<std::int64_t>(rect.x) + kLogInsetLeft), placed.y, image.textureW,
-                        image.textureH};
-        SDL_RenderCopy(renderer, image.texture.get(), nullptr, &target);
+        images.push_back(&image);
     }
-    SDL_RenderSetClipRect(renderer, nullptr);
+
+    const SDL_Rect area{rect.x, rect.y, rect.w, rect.h};
+    if (refreshAreaTexture(renderer, cache, rect, layout, images)) {
+        SDL_RenderCopy(renderer, cache.area.get(), nullptr, &area);
+        SDL_RenderSetClipRect(renderer, nullptr);
+    } else {
+        cache.areaValid = false;
+        paintArea(renderer, rect.x, rect.y, rect, layout, images);
+    }
     dropUndrawnTextures(cache);
 }
 

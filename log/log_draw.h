@@ -27,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace vchat {
@@ -78,6 +79,7 @@ using TexturePtr = std::unique_ptr<SDL_Texture, TextureDeleter>;
 
 // What one line rendered to, kept while the line stays in the store.
 struct LogLineImage {
+    std::uint64_t lineId = 0;
     bool renderable = false;
     std::int32_t height = 0;         // of the whole wrapped image, when renderable
     bool hasPicture = false;         // `texture` is current (it may be null: nothing visible or no texture)
@@ -107,9 +109,20 @@ struct LogDrawCache {
     int fontKerning = 0;
     int fontAlign = 0;
 
+    // The pixel format of what the renderer draws into, for a renderer SDL cannot ask (a software
+    // renderer made on a surface). When the format is known (this, the render target's or the
+    // window's), the finished area is kept as one texture and copied while nothing in it changes,
+    // which spares blending every visible line again each frame; blending into a texture of the
+    // output's own format gives the same pixels. Unknown: every frame draws the lines again.
+    Uint32 outputFormat = SDL_PIXELFORMAT_UNKNOWN;
+
     std::map<std::uint64_t, LogLineImage> images;   // by line id
     std::vector<std::uint64_t> textured;            // ids that may hold a texture
     std::uint64_t frame = 0;
+    TexturePtr area;                                 // the whole area as last painted
+    Uint32 areaFormat = SDL_PIXELFORMAT_UNKNOWN;
+    std::vector<std::pair<std::uint64_t, std::int32_t>> areaLines;   // (id, y) it shows
+    bool areaValid = false;
 
     // Wrapped renders performed so far (for measuring and for drawing), for tests and benchmarks.
     std::uint64_t renderCount = 0;
@@ -122,7 +135,7 @@ void resetLogDrawCache(LogDrawCache& cache);
 
 // Draws the log area as described at the top of this file. Holds `view.mutex` from the first read of
 // `lines` and `scroll` until the last line is drawn, and takes no other lock. Leaves the renderer with
-// no clip rectangle and with the draw colour set to kLogBorder. Main thread only.
+// no clip rectangle, the same render target, and the draw colour changed. Main thread only.
 void drawLog(SDL_Renderer* renderer, TTF_Font* font, LogView& view, LogDrawCache& cache);
 
 }  // namespace vchat

@@ -26,8 +26,6 @@ constexpr int kCanvasW = 1440;
 constexpr int kCanvasH = 700;
 constexpr Rect kArea{20, 435, 1400, 200};
 constexpr std::time_t kSampleTime = 1796544238;
-// Whatever the view does not paint keeps this colour, so drawing outside the area shows up.
-constexpr Uint32 kUntouched = 0xFF00FFFF;   // RGBA8888 magenta
 
 struct FontDeleter {
     void operator()(TTF_Font* font) const { TTF_CloseFont(font); }
@@ -38,32 +36,60 @@ struct RendererDeleter {
 using FontPtr = std::unique_ptr<TTF_Font, FontDeleter>;
 using RendererPtr = std::unique_ptr<SDL_Renderer, RendererDeleter>;
 
-// A software renderer drawing into a surface whose pixels the test reads.
+struct WindowDeleter {
+    void operator()(SDL_Window* window) const { SDL_DestroyWindow(window); }
+};
+
+// Where the view draws: a software renderer on a surface of a given format, which SDL cannot tell
+// the view, or on a hidden window of the dummy video driver, whose format SDL knows.
+struct Target {
+    std::string name;
+    Uint32 format;         // of the surface; unused with a window
+    bool window;
+    bool tellFormat;       // set LogDrawCache::outputFormat
+};
+
+// A software renderer and the pixels it draws into.
 struct Canvas {
-    SurfacePtr surface;
+    std::unique_ptr<SDL_Window, WindowDeleter> window;
+    SurfacePtr ownSurface;
+    SDL_Surface* surface = nullptr;
     RendererPtr renderer;
 
-    Canvas()
-        : surface(SDL_CreateRGBSurfaceWithFormat(0, kCanvasW, kCanvasH, 32, SDL_PIXELFORMAT_RGBA8888)),
-          renderer(surface ? SDL_CreateSoftwareRenderer(surface.get()) : nullptr) {}
+    explicit Canvas(const Target& target) {
+        if (target.window) {
+            window.reset(SDL_CreateWindow("log", 0, 0, kCanvasW, kCanvasH, SDL_WINDOW_HIDDEN));
+            if (!window) return;
+            renderer.reset(SDL_CreateRenderer(window.get(), -1, SDL_RENDERER_SOFTWARE));
+            surface = SDL_GetWindowSurface(window.get());
+        } else {
+            ownSurface.reset(SDL_CreateRGBSurfaceWithFormat(0, kCanvasW, kCanvasH, 32, target.format));
+            surface = ownSurface.get();
+            if (surface) renderer.reset(SDL_CreateSoftwareRenderer(surface));
+        }
+    }
+    ~Canvas() { renderer.reset(); }   // before the window that holds its surface
 
+    Uint32 format() const { return surface->format->format; }
+    Uint32 colour(SDL_Color c) const { return SDL_MapRGBA(surface->format, c.r, c.g, c.b, c.a); }
+    Uint32 untouched() const { return colour(SDL_Color{255, 0, 255, 255}); }
+
+    // Whatever the view does not paint keeps the untouched colour, so drawing outside the area shows.
     void wipe() {
         // The software renderer leaves its last clip rectangle on the surface.
-        SDL_SetClipRect(surface.get(), nullptr);
-        SDL_FillRect(surface.get(), nullptr, kUntouched);
+        SDL_SetClipRect(surface, nullptr);
+        SDL_FillRect(surface, nullptr, untouched());
     }
 
+    // The colour bits only: a format without alpha may leave anything in its spare byte.
     Uint32 pixel(int x, int y) const {
         const auto* row = static_cast<const Uint8*>(surface->pixels) + y * surface->pitch;
         Uint32 value;
         std::memcpy(&value, row + x * 4, 4);
-        return value;
+        const SDL_PixelFormat* f = surface->format;
+        return value & (f->Rmask | f->Gmask | f->Bmask | f->Amask);
     }
 };
-
-Uint32 rgba(SDL_Color c) {
-    return (Uint32(c.r) << 24) | (Uint32(c.g) << 16) | (Uint32(c.b) << 8) | c.a;
-}
 
 // The procedure as written, with nothing kept between frames: measure every line, fit from the
 // bottom, draw from the top.
@@ -108,7 +134,7 @@ void drawLogPlainly(SDL_Renderer* renderer, TTF_Font* font, LogView& view) {
     SDL_RenderSetClipRect(renderer, nullptr);
 }
 
-class LogDrawPixels : public ::testing::Test {
+class LogDrawPixels : public ::testing::TestWithParam<Target> {
 protected:
     static void SetUpTestSuite() {
         setenv("SDL_VIDEODRIVER", "dummy", 1);
@@ -125,6 +151,8 @@ protected:
         font.reset(TTF_OpenFont(kFontPath, 16));
         ASSERT_TRUE(font) << TTF_GetError();
         ASSERT_TRUE(plain.renderer && cached.renderer) << SDL_GetError();
+        ASSERT_EQ(plain.format(), cached.format());
+        if (GetParam().tellFormat) cache.outputFormat = cached.format();
         view.rect = kArea;
     }
     void TearDown() override {
@@ -142,6 +170,8 @@ protected:
         canvas.wipe();
         drawLogPlainly(plain.renderer.get(), f, view);
         drawLog(canvas.renderer.get(), f, view, cache);
+        // A window's renderer batches its commands until asked.
+        SDL_RenderFlush(canvas.renderer.get());
         for (int y = 0; y < kCanvasH; ++y) {
             for (int x = 0; x < kCanvasW; ++x) {
                 if (plain.pixel(x, y) != canvas.pixel(x, y)) {
@@ -186,13 +216,14 @@ protected:
     }
 
     FontPtr font;
-    Canvas plain;
-    Canvas cached;
+    Canvas cached{GetParam()};
+    // The plain drawing goes to a surface of the same format as the view's.
+    Canvas plain{Target{"", cached.surface ? cached.format() : Uint32{SDL_PIXELFORMAT_RGBA8888}, false, false}};
     LogView view;
     LogDrawCache cache;
 };
 
-TEST_F(LogDrawPixels, SameAsPlainDrawingThroughAChangingLog) {
+TEST_P(LogDrawPixels, SameAsPlainDrawingThroughAChangingLog) {
     expectSameAtEveryScroll("empty");
 
     append("hello");
@@ -244,7 +275,7 @@ TEST_F(LogDrawPixels, SameAsPlainDrawingThroughAChangingLog) {
     expectSameAtEveryScroll("refilled after clear");
 }
 
-TEST_F(LogDrawPixels, SameAsPlainWhenFontRendererOrWidthChanges) {
+TEST_P(LogDrawPixels, SameAsPlainWhenFontRendererOrWidthChanges) {
     fill(40);
     append("a long line " + std::string(200, 'm'));
     ASSERT_TRUE(sameAsPlain());
@@ -267,7 +298,7 @@ TEST_F(LogDrawPixels, SameAsPlainWhenFontRendererOrWidthChanges) {
     EXPECT_TRUE(sameAsPlain());
 
     // Textures made for one renderer cannot be copied by another.
-    Canvas other;
+    Canvas other(GetParam());
     ASSERT_TRUE(other.renderer);
     EXPECT_TRUE(sameAsPlainOn(other));
     EXPECT_TRUE(sameAsPlain());
@@ -283,7 +314,7 @@ TEST_F(LogDrawPixels, SameAsPlainWhenFontRendererOrWidthChanges) {
     EXPECT_TRUE(sameAsPlain());
 }
 
-TEST_F(LogDrawPixels, EmptyAreaIsOnlyFillAndBorder) {
+TEST_P(LogDrawPixels, EmptyAreaIsOnlyFillAndBorder) {
     append(std::string(30, '\n') + "taller than the area");
     for (bool empty : {true, false}) {
         SCOPED_TRACE(empty ? "empty log" : "only a line taller than the area, scroll 0");
@@ -292,13 +323,16 @@ TEST_F(LogDrawPixels, EmptyAreaIsOnlyFillAndBorder) {
         none.rect = kArea;
         cached.wipe();
         drawLog(cached.renderer.get(), font.get(), empty ? none : v, cache);
+        SDL_RenderFlush(cached.renderer.get());
         int wrong = 0;
         for (int y = 0; y < kCanvasH; ++y) {
             for (int x = 0; x < kCanvasW; ++x) {
                 bool inside = x >= kArea.x && x < kArea.x + kArea.w && y >= kArea.y && y < kArea.y + kArea.h;
                 bool edge = inside && (x == kArea.x || x == kArea.x + kArea.w - 1 || y == kArea.y ||
                                        y == kArea.y + kArea.h - 1);
-                Uint32 want = !inside ? kUntouched : edge ? rgba(kLogBorder) : rgba(kLogBackground);
+                Uint32 want = !inside ? cached.untouched()
+                              : edge  ? cached.colour(kLogBorder)
+                                      : cached.colour(kLogBackground);
                 wrong += cached.pixel(x, y) != want;
             }
         }
@@ -309,13 +343,14 @@ TEST_F(LogDrawPixels, EmptyAreaIsOnlyFillAndBorder) {
     append("newest");
     cached.wipe();
     drawLog(cached.renderer.get(), font.get(), view, cache);
+    SDL_RenderFlush(cached.renderer.get());
     bool textInFirstRows = false;
     for (int y = kArea.y + 4; y < kArea.y + 4 + 19; ++y)
-        for (int x = kArea.x + 6; x < kArea.x + 300; ++x) textInFirstRows |= cached.pixel(x, y) != rgba(kLogBackground);
+        for (int x = kArea.x + 6; x < kArea.x + 300; ++x) textInFirstRows |= cached.pixel(x, y) != cached.colour(kLogBackground);
     EXPECT_TRUE(textInFirstRows);
 }
 
-TEST_F(LogDrawPixels, FrameWorkDoesNotGrowWithTheLog) {
+TEST_P(LogDrawPixels, FrameWorkDoesNotGrowWithTheLog) {
     fill(kMaxLogLines);
     // Ten 19-pixel lines fit in 192 pixels; the walks reach at most a dozen lines per frame.
     constexpr std::uint64_t kReachable = 14;
@@ -354,7 +389,7 @@ TEST_F(LogDrawPixels, FrameWorkDoesNotGrowWithTheLog) {
     EXPECT_EQ(texturesHeld(), 0);
 }
 
-TEST_F(LogDrawPixels, FullLogOfLongLinesRendersOnlyWhatShows) {
+TEST_P(LogDrawPixels, FullLogOfLongLinesRendersOnlyWhatShows) {
     for (std::size_t i = 0; i < kMaxLogLines; ++i) append(std::string(kMaxLogText, static_cast<char>('a' + i % 26)));
     // Each line is taller than the area: at scroll 0 only the newest is measured and nothing drawn.
     drawLog(cached.renderer.get(), font.get(), view, cache);
@@ -368,7 +403,7 @@ TEST_F(LogDrawPixels, FullLogOfLongLinesRendersOnlyWhatShows) {
 
 // The worker appends while the main thread draws: the drawing pass holds the lock for its whole
 // length, so every frame sees one consistent log and the cache never keeps a line that has left.
-TEST_F(LogDrawPixels, ConcurrentAppendsWhileDrawing) {
+TEST_P(LogDrawPixels, ConcurrentAppendsWhileDrawing) {
     fill(kMaxLogLines - 100);
     std::atomic<bool> stop{false};
     std::atomic<int> appended{0};
@@ -390,6 +425,17 @@ TEST_F(LogDrawPixels, ConcurrentAppendsWhileDrawing) {
     EXPECT_TRUE(sameAsPlain());
     EXPECT_GE(cache.images.begin()->first, view.lines.front().id);
 }
+
+// Drawn directly each frame, or through the kept area texture in the output's own format.
+INSTANTIATE_TEST_SUITE_P(
+    Targets, LogDrawPixels,
+    ::testing::Values(Target{"DirectRGBA8888", SDL_PIXELFORMAT_RGBA8888, false, false},
+                      Target{"DirectARGB8888", SDL_PIXELFORMAT_ARGB8888, false, false},
+                      Target{"KeptRGBA8888", SDL_PIXELFORMAT_RGBA8888, false, true},
+                      Target{"KeptARGB8888", SDL_PIXELFORMAT_ARGB8888, false, true},
+                      Target{"KeptRGB888", SDL_PIXELFORMAT_RGB888, false, true},
+                      Target{"KeptWindow", SDL_PIXELFORMAT_UNKNOWN, true, false}),
+    [](const ::testing::TestParamInfo<Target>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace vchat
