@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,8 @@
 
 namespace vchat {
 namespace {
+
+using namespace std::chrono_literals;
 
 constexpr std::uint32_t kNode = 1128103180;   // 433d7d0c
 
@@ -397,6 +401,54 @@ TEST_F(Events, FrameInputsFollowTheLogAndTheCaret) {
     shown = frameInputs(app);
     app.log.append("a line");   // same count and scroll as before the clear, yet a new line
     EXPECT_NE(frameInputs(app), shown);
+}
+
+// Whether any stored line's text satisfies `match`.
+bool logHas(const LogView& log, const std::function<bool(const std::string&)>& match) {
+    for (const std::string& t : logTexts(log)) {
+        if (match(t)) return true;
+    }
+    return false;
+}
+
+// A real worker against a local broker, driven through the form as a user would.
+TEST(AppWorker, ConnectSendAndQuitWhileConnected) {
+    std::unique_ptr<testing::Mosquitto> broker = testing::Mosquitto::start();
+    ASSERT_TRUE(broker);
+    App app{kNode, [] { return std::uint64_t{0}; }};
+    app.form.fields[kBrokerHost].text = "127.0.0.1";
+    app.form.fields[kPort].text = broker->portText();
+    const SDL_Point connect = centre(app.form.buttons[kConnect].rect);
+    EXPECT_TRUE(handleEvent(app, clickAt(connect.x, connect.y)));
+    EXPECT_TRUE(app.connected.load());
+    EXPECT_TRUE(app.form.buttons[kConnect].disabled);
+    EXPECT_FALSE(app.form.buttons[kDisconnect].disabled);
+    ASSERT_TRUE(testing::waitUntil(
+        [&] { return logHas(app.log, [](const std::string& t) { return t == "Connected to broker."; }); }, 30s))
+        << "no login";
+
+    const SDL_Point line = centre(app.form.fields[kMessageLine].rect);
+    handleEvent(app, clickAt(line.x, line.y));
+    handleEvent(app, textInput("hello mesh"));
+    handleEvent(app, keyDown(SDLK_RETURN));
+    EXPECT_EQ(app.form.fields[kMessageLine].text, "");
+    EXPECT_EQ(app.focusedField, kMessageLine);
+    EXPECT_TRUE(testing::waitUntil(
+        [&] {
+            return logHas(app.log, [](const std::string& t) {
+                return t.rfind("sent -> msh/EU_868/2/json/mqtt/!433d7d0c :: ", 0) == 0 &&
+                       t.find("hello mesh") != std::string::npos;
+            });
+        },
+        30s))
+        << "the message was not published";
+
+    // Quitting while connected: the worker is stopped and joined; the buttons are left alone.
+    shutDownApp(app);
+    EXPECT_FALSE(app.worker.running());
+    EXPECT_EQ(logTexts(app.log).back(), "Disconnected.");
+    EXPECT_TRUE(app.connected.load());
+    EXPECT_TRUE(app.form.buttons[kConnect].disabled);
 }
 
 TEST(FramePacing, FastFramesAreStretchedToSixteenMilliseconds) {
