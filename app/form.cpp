@@ -15,27 +15,27 @@ std::string gatewayHexDefault(std::uint32_t nodeNumber) {
 Form buildForm(std::uint32_t nodeNumber) {
     Form form;
     for (std::size_t i = 0; i < kFieldCount; ++i) {
-        const FieldSpec& spec = kFieldTable[i];
+        const FieldRow& row = kFieldTable[i];
         TextField& field = form.fields[i];
-        field.rect = spec.rect;
-        field.label = std::string(spec.caption);
-        field.text = std::string(spec.text);
-        field.masked = spec.masked;
+        field.rect = row.rect;
+        field.label = std::string(row.caption);
+        field.text = std::string(row.text);
+        field.masked = row.masked;
     }
     form.fields[kFromId].text = fromIdDefault(nodeNumber);
     form.fields[kGatewayHex].text = gatewayHexDefault(nodeNumber);
 
     for (std::size_t i = 0; i < kBoxCount; ++i) {
-        const BoxSpec& spec = kBoxTable[i];
-        form.boxes[i].rect = SDL_Rect{spec.x, spec.y, kBoxSize, kBoxSize};
-        form.boxes[i].label = std::string(spec.caption);
-        form.boxes[i].ticked = spec.ticked;
+        const BoxRow& row = kBoxTable[i];
+        form.boxes[i].rect = SDL_Rect{row.x, row.y, kBoxSize, kBoxSize};
+        form.boxes[i].label = std::string(row.caption);
+        form.boxes[i].ticked = row.ticked;
     }
     for (std::size_t i = 0; i < kButtonCount; ++i) {
-        const ButtonSpec& spec = kButtonTable[i];
-        form.buttons[i].rect = spec.rect;
-        form.buttons[i].label = std::string(spec.caption);
-        form.buttons[i].disabled = spec.disabled;
+        const ButtonRow& row = kButtonTable[i];
+        form.buttons[i].rect = row.rect;
+        form.buttons[i].label = std::string(row.caption);
+        form.buttons[i].disabled = row.disabled;
     }
     return form;
 }

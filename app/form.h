@@ -78,7 +78,7 @@ inline constexpr int kLabelOffset = 18;   // a field's caption stands this far a
 
 inline constexpr std::string_view kDefaultBrokerHost = "mqtt.veldra.org";
 
-struct FieldSpec {
+struct FieldRow {
     std::string_view caption;
     std::string_view text;   // FROM_ID and GATEWAY_HEX are computed from the node number instead
     SDL_Rect rect;
@@ -86,7 +86,7 @@ struct FieldSpec {
 };
 
 // Indexed by FieldId.
-inline constexpr std::array<FieldSpec, kFieldCount> kFieldTable{{
+inline constexpr std::array<FieldRow, kFieldCount> kFieldTable{{
     {"Broker Host", kDefaultBrokerHost, {20, 46, 280, 32}, false},
     {"Port", "1883", {20, 106, 280, 32}, false},
     {"Username", "meshvarnholt", {20, 166, 280, 32}, false},
@@ -105,7 +105,7 @@ inline constexpr std::array<FieldSpec, kFieldCount> kFieldTable{{
     {"To ID (Decimal or Empty)", "", {950, 231, 280, 32}, false},
 }};
 
-struct BoxSpec {
+struct BoxRow {
     std::string_view caption;
     int x;
     int y;
@@ -113,7 +113,7 @@ struct BoxSpec {
 };
 
 // Indexed by BoxId.
-inline constexpr std::array<BoxSpec, kBoxCount> kBoxTable{{
+inline constexpr std::array<BoxRow, kBoxCount> kBoxTable{{
     {"Decode RAW", 640, 351, false},
     {"Hide Nodeinfo", 20, 410, false},
     {"Hide Position", 230, 410, false},
@@ -125,14 +125,14 @@ inline constexpr std::array<BoxSpec, kBoxCount> kBoxTable{{
     {"Broadcast (0xFFFFFFFF)", 950, 291, false},
 }};
 
-struct ButtonSpec {
+struct ButtonRow {
     std::string_view caption;
     SDL_Rect rect;
     bool disabled;
 };
 
 // Indexed by ButtonId. Only Connect and Disconnect ever change their disabled state.
-inline constexpr std::array<ButtonSpec, kButtonCount> kButtonTable{{
+inline constexpr std::array<ButtonRow, kButtonCount> kButtonTable{{
     {"Connect", {20, 341, 120, 36}, false},
     {"Disconnect", {180, 341, 120, 36}, true},
     {"Save Log", {20, 645, 120, 32}, false},

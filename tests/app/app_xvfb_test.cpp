@@ -49,6 +49,14 @@ std::optional<std::string> commandOutput(const std::string& command) {
     return out;
 }
 
+// Where a hung client stands, for the failure message (when gdb is there).
+std::string stacksOf(pid_t pid) {
+    if (!onPath("gdb")) return "(no gdb for stacks)";
+    return commandOutput("gdb -p " + std::to_string(pid) +
+                         " -batch -ex 'thread apply all bt 20' 2>/dev/null | grep -E '^#|^Thread' | head -n 120")
+        .value_or("(gdb failed)");
+}
+
 // Xvfb on a display number it picks itself (-displayfd), so parallel tests never race for one.
 // Stopped with the object.
 class VirtualDisplay {
@@ -186,7 +194,8 @@ protected:
             },
             60s))
             << "no window: " << readFile(logs.file("client.log")) << "\nwindows on " << display->name() << ":\n"
-            << commandOutput(xdotool("search --name '.*' getwindowname %@")).value_or("(xdotool failed)");
+            << commandOutput(xdotool("search --name '.*' getwindowname %@")).value_or("(xdotool failed)")
+            << "\nclient stacks:\n" << stacksOf(client->pid());
         ASSERT_TRUE(client->running()) << readFile(logs.file("client.log"));
         ASSERT_EQ(std::sscanf(geometry->substr(geometry->find("X=")).c_str(), "X=%d\nY=%d", &originX, &originY), 2)
             << *geometry;
@@ -250,9 +259,9 @@ TEST_F(XvfbClient, WindowMatchesTheLayoutAndIdlesCheaply) {
     const SDL_Rect disconnect = kButtonTable[kDisconnect].rect;
     expectColour(connect.x + 2, connect.y + 2, kPalette.accent, "Connect, enabled");
     expectColour(disconnect.x + 2, disconnect.y + 2, kPalette.buttonDisabled, "Disconnect, disabled");
-    const BoxSpec verify = kBoxTable[kVerifyServer];
+    const BoxRow verify = kBoxTable[kVerifyServer];
     expectColour(verify.x + 8, verify.y + 8, kPalette.accent, "Verify Server's tick");
-    const BoxSpec useTls = kBoxTable[kUseTls];
+    const BoxRow useTls = kBoxTable[kUseTls];
     expectColour(useTls.x + 8, useTls.y + 8, kCheckboxFill, "Use TLS, not ticked");
     const SDL_Rect port = kFieldTable[kPort].rect;
     expectColour(port.x + 2, port.y + 2, kFieldFill, "Port field");
@@ -322,6 +331,8 @@ TEST_F(XvfbClient, TypedBrokerConnectsAndSigtermStopsTheConnectionFirst) {
     // A worker stopped in order sends DISCONNECT; a process that just died would only drop the socket.
     EXPECT_TRUE(testing::waitUntil(
         [&] { return readFile(broker->logPath()).find(" disconnected.") != std::string::npos; }, 10s))
+        << readFile(broker->logPath());
+    EXPECT_NE(readFile(broker->logPath()).find("Received DISCONNECT from"), std::string::npos)
         << readFile(broker->logPath());
 }
 
