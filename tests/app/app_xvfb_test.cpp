@@ -57,53 +57,31 @@ std::string stacksOf(pid_t pid) {
         .value_or("(gdb failed)");
 }
 
-// Xvfb on a display number it picks itself (-displayfd), so parallel tests never race for one.
-// Stopped with the object.
+// Xvfb on a display number no other server uses, stopped with the object. Other tests and
+// programs start X servers on this machine too, some from display 0 upwards, so a number counts as
+// free only without a lock file, a socket file and an abstract socket (which clients would try
+// first), and the display counts as ours only once its lock file names our server.
 class VirtualDisplay {
 public:
     static std::unique_ptr<VirtualDisplay> start(const std::string& logDir) {
-        int fds[2];
-        if (pipe(fds) != 0) return nullptr;
-        const std::string log = logDir + "/xvfb.log";
-        const pid_t pid = fork();
-        if (pid == 0) {
-            dup2(fds[1], 3);
-            if (fds[0] != 3) close(fds[0]);
-            if (fds[1] != 3) close(fds[1]);
-            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (out >= 0) {
-                dup2(out, 1);
-                dup2(out, 2);
-            }
-            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1600x900x24", "-nolisten", "tcp",
-                   static_cast<char*>(nullptr));
-            _exit(127);
+        const int first = 100 + static_cast<int>(getpid() % 400);
+        for (int n = first; n < first + 50; ++n) {
+            if (inUse(n)) continue;
+            std::unique_ptr<VirtualDisplay> display(new VirtualDisplay(n, logDir));
+            if (display->pid_ < 0) return nullptr;
+            // A server that lost a race for the number exits at once.
+            testing::waitUntil([&] { return display->owned() || display->exited(); }, 20s);
+            if (display->owned() && display->answers()) return display;
         }
-        close(fds[1]);
-        if (pid < 0) {
-            close(fds[0]);
-            return nullptr;
-        }
-        auto display = std::unique_ptr<VirtualDisplay>(new VirtualDisplay(pid));
-        // The server writes its number once it accepts clients.
-        std::string number;
-        pollfd p{fds[0], POLLIN, 0};
-        while (poll(&p, 1, 30000) > 0) {
-            char c;
-            if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-            number += c;
-        }
-        close(fds[0]);
-        if (number.empty()) return nullptr;
-        display->number_ = std::atoi(number.c_str());
-        return display;
+        return nullptr;
     }
     // Politely, so the server removes its lock file and socket.
     ~VirtualDisplay() {
+        if (pid_ < 0 || exited()) return;
         ::kill(pid_, SIGTERM);
-        int status = 0;
-        if (!testing::waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 10s)) {
+        if (!testing::waitUntil([&] { return exited(); }, 10s)) {
             ::kill(pid_, SIGKILL);
+            int status = 0;
             waitpid(pid_, &status, 0);
         }
     }
@@ -113,9 +91,48 @@ public:
     std::string env() const { return "DISPLAY=" + name(); }
 
 private:
-    explicit VirtualDisplay(pid_t pid) : pid_(pid) {}
-    pid_t pid_;
-    int number_ = -1;
+    VirtualDisplay(int n, const std::string& logDir) : number_(n) {
+        const std::string log = logDir + "/xvfb-" + std::to_string(n) + ".log";
+        const std::string display = name();
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (out >= 0) {
+                dup2(out, 1);
+                dup2(out, 2);
+            }
+            execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1600x900x24", "-nolisten", "tcp",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    static std::string socketPath(int n) { return "/tmp/.X11-unix/X" + std::to_string(n); }
+    static std::string lockPath(int n) { return "/tmp/.X" + std::to_string(n) + "-lock"; }
+    static bool inUse(int n) {
+        if (testing::fileExists(socketPath(n)) || testing::fileExists(lockPath(n))) return true;
+        const std::string sockets = readFile("/proc/net/unix");
+        const std::string abstract = " @" + socketPath(n) + "\n";
+        return sockets.find(abstract) != std::string::npos;
+    }
+    bool owned() const {
+        return testing::fileExists(socketPath(number_)) && std::atoi(readFile(lockPath(number_)).c_str()) == pid_;
+    }
+    bool exited() {
+        if (reaped_) return true;
+        int status = 0;
+        reaped_ = waitpid(pid_, &status, WNOHANG) == pid_;
+        return reaped_;
+    }
+    // The socket can exist a moment before the server answers.
+    bool answers() const {
+        return testing::waitUntil(
+            [&] { return testing::runCommand("DISPLAY=" + name() + " xdotool getdisplaygeometry >/dev/null 2>&1") == 0; },
+            20s);
+    }
+
+    int number_;
+    pid_t pid_ = -1;
+    bool reaped_ = false;
 };
 
 // A screenshot of the whole screen as RGB rows.
