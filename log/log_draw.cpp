@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <utility>
 
 namespace vchat {
@@ -63,8 +66,46 @@ struct FrameContext {
     int wrapWidth;
     int visibleW;   // columns of an image that can show: from the text inset to the right edge
     int visibleH;   // rows that can show: a line never starts above the top inset
+    int fontHeight;
+    int lineSkip;   // distance between the rows of a wrapped image
     LogDrawCache& cache;
 };
+
+// For a line of many line breaks, the length of its start that is worth rendering: the text before
+// the break at which the image is surely taller than everything that can show. Nothing when the
+// whole line must be rendered.
+//
+// This relies on how the font renderer wraps (checked pixel for pixel against whole renders): rows
+// end at every CR and every LF before any word wrapping, and each row depends only on the text up
+// to its own end, so the part's rows are the whole image's top rows; an image of more than one row is
+// as wide as the wrap width. The caller checks both the height and the width of what it gets.
+std::optional<std::size_t> shortenedLength(const FrameContext& context, const std::string& text) {
+    // Without wrapping, the widest row anywhere in the line sets the image's width.
+    if (context.wrapWidth <= 0 || context.lineSkip <= 0) return std::nullopt;
+    // The renderer stops at the first NUL.
+    const std::size_t length = std::strlen(text.c_str());
+    // The part holds one break fewer than this and may end in an empty row that is dropped, so it has
+    // at least visibleH / lineSkip + 2 rows: one spare row below the visible ones, so glyphs reaching
+    // into the next row cannot differ where it shows.
+    const std::int64_t breaksWanted = std::max(context.visibleH, 0) / context.lineSkip + 3;
+    if (static_cast<std::int64_t>(length) < breaksWanted) return std::nullopt;
+    // The whole image must be one the renderer would make: past 2 GiB of pixels it gives nothing and
+    // the line counts as unrenderable. It has at most one row per byte, plus one, and a row's pitch
+    // is the wrap width padded by less than 64 pixels.
+    const std::int64_t pitch = (static_cast<std::int64_t>(context.wrapWidth) + 64) * 4;
+    const std::int64_t rowHeight = std::max(context.lineSkip, context.fontHeight);
+    if (static_cast<std::int64_t>(length) + 1 > INT32_MAX / pitch / rowHeight) return std::nullopt;
+
+    std::int64_t breaks = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const char c = text[i];
+        if (c != '\n' && c != '\r') continue;
+        if (++breaks == breaksWanted) return i;
+        // Counted as one break: a CR LF pair may end just one row.
+        if (c == '\r' && i + 1 < length && text[i + 1] == '\n') ++i;
+    }
+    return std::nullopt;
+}
 
 // A surface that shares `whole`'s pixels but covers only its top-left w x h, or null if that cannot
 // be made without copying.
@@ -88,8 +129,20 @@ SurfacePtr topLeftView(SDL_Surface* whole, int w, int h) {
 // Renders the line once and records its height and the texture of its visible part.
 void renderLine(FrameContext& context, const LogLine& line, LogLineImage& image) {
     ++context.cache.renderCount;
-    SurfacePtr surface(TTF_RenderUTF8_Blended_Wrapped(context.font, line.text.c_str(), kLogText,
-                                                      context.wrapWidth));
+    SurfacePtr surface;
+    image.shortened = false;
+    if (std::optional<std::size_t> length = shortenedLength(context, line.text)) {
+        // A few milliseconds instead of seconds and hundreds of megabytes for thousands of rows.
+        const std::string part = line.text.substr(0, *length);
+        surface.reset(TTF_RenderUTF8_Blended_Wrapped(context.font, part.c_str(), kLogText, context.wrapWidth));
+        // Anything but a tall image of the wrap width would not stand for the whole: render it all.
+        if (surface && surface->h >= context.visibleH && surface->w == context.wrapWidth)
+            image.shortened = true;
+        else
+            surface.reset();
+    }
+    if (!image.shortened)
+        surface.reset(TTF_RenderUTF8_Blended_Wrapped(context.font, line.text.c_str(), kLogText, context.wrapWidth));
     image.texture.reset();
     image.textureW = 0;
     image.textureH = 0;
@@ -248,6 +301,8 @@ void drawLog(SDL_Renderer* renderer, TTF_Font* font, LogView& view, LogDrawCache
                          toInt(static_cast<std::int64_t>(rect.w) - kLogWrapMargin),
                          toInt(static_cast<std::int64_t>(rect.w) - kLogInsetLeft),
                          toInt(static_cast<std::int64_t>(rect.h) - kLogInsetTop),
+                         fontHeight,
+                         TTF_FontLineSkip(font),
                          cache};
 
     // Held until the last line is drawn, so the lines measured are the lines drawn.

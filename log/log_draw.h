@@ -12,6 +12,9 @@
 //      everything is clipped to `rect`.
 // A line's height is the height of its image wrapped at rect.w - 12. A line that cannot be rendered
 // counts as font height + 2 in step 2 and is skipped (adding nothing) in step 3.
+// Every line taller than rect.h - 8 acts alike in both steps (step 2 stops at it; step 3 moves to or
+// below the bottom limit after it) and only its top rect.h - 4 rows can show, so a line of many line
+// breaks is rendered only up to a break far enough down: rendering all of them would take seconds.
 //
 // Error convention: drawing cannot fail in a way the caller sees; a line SDL cannot render or turn
 // into a texture leaves its part of the area empty.
@@ -81,7 +84,10 @@ using TexturePtr = std::unique_ptr<SDL_Texture, TextureDeleter>;
 struct LogLineImage {
     std::uint64_t lineId = 0;
     bool renderable = false;
-    std::int32_t height = 0;         // of the whole wrapped image, when renderable
+    std::int32_t height = 0;         // of the whole wrapped image, when renderable (see `shortened`)
+    // Only the text before one of its many line breaks was rendered: `height` is then that part's,
+    // which is already taller than the area, so the walks treat the line exactly as the whole.
+    bool shortened = false;
     bool hasPicture = false;         // `texture` is current (it may be null: nothing visible or no texture)
     TexturePtr texture;              // the part of the image that can show inside the area
     std::int32_t textureW = 0;

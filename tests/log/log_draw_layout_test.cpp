@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -89,6 +90,45 @@ TEST(LogLayout, WalksPlaceTheExpectedLines) {
         std::vector<std::pair<std::size_t, std::int32_t>> placed;
         for (const LogPlacement& p : layout.placed) placed.push_back({p.index, p.y});
         EXPECT_EQ(placed, c.expected.placed);
+    }
+}
+
+// The view may record, for a line taller than the fitting height, the height of only its start as
+// long as that is taller too: both walks must then place every line where the full height puts it.
+TEST(LogLayout, AnyHeightAboveTheFittingHeightPlacesTheSame) {
+    struct Where {
+        std::string name;
+        Heights heights;   // 0 marks the tall line
+        std::int32_t scroll;
+        bool fitsAlone;   // the fitting walk starts at it, so a line of the fitting height differs
+    };
+    const std::vector<Where> wheres = {
+        {"newest", {19, 19, 0}, 0, true},
+        {"newest, scrolled so it is drawn below the window", {19, 19, 0}, 1, false},
+        {"at end - 1", {19, 0, 19, 19}, 2, true},
+        {"behind a newer line", {19, 0, 19}, 0, false},
+        {"first drawn", {0, 19, 19}, 3, false},
+        {"between two others drawn", {19, 0, 19}, 3, false},
+        {"after an unrenderable line", {kUnrenderable, 0, 19}, 3, false},
+        {"two tall lines", {0, 0, 19}, 3, false},
+    };
+    for (const Where& where : wheres) {
+        SCOPED_TRACE(where.name);
+        auto layoutWith = [&](std::int32_t tall) {
+            Heights heights = where.heights;
+            for (auto& h : heights)
+                if (h == 0) h = tall;
+            LogLayout layout = layoutLog(heights.size(), where.scroll, kArea, kFontHeight,
+                                         [&](std::size_t i) { return heights.at(i); });
+            std::vector<std::pair<std::size_t, std::int32_t>> placed;
+            for (const LogPlacement& p : layout.placed) placed.push_back({p.index, p.y});
+            return std::make_tuple(layout.start, layout.end, placed);
+        };
+        const auto full = layoutWith(152000);   // a whole render of 8000 line feeds
+        for (std::int32_t tall : {193, 196, 197, 4000, INT32_MAX}) EXPECT_EQ(layoutWith(tall), full) << tall;
+        if (where.fitsAlone) {
+            EXPECT_NE(layoutWith(192), full) << "a line that fits must change the window";
+        }
     }
 }
 

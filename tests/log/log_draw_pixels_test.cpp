@@ -10,11 +10,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vchat {
@@ -172,6 +174,9 @@ protected:
         drawLog(canvas.renderer.get(), f, view, cache);
         // A window's renderer batches its commands until asked.
         SDL_RenderFlush(canvas.renderer.get());
+        return sameAsPlainPixels(canvas);
+    }
+    ::testing::AssertionResult sameAsPlainPixels(const Canvas& canvas) {
         for (int y = 0; y < kCanvasH; ++y) {
             for (int x = 0; x < kCanvasW; ++x) {
                 if (plain.pixel(x, y) != canvas.pixel(x, y)) {
@@ -425,6 +430,166 @@ TEST_P(LogDrawPixels, ConcurrentAppendsWhileDrawing) {
     EXPECT_TRUE(sameAsPlain());
     EXPECT_GE(cache.images.begin()->first, view.lines.front().id);
 }
+
+// Lines of thousands of line breaks, as any peer can send. The view renders only the start of such a
+// line; the plain rendition renders it whole, which takes seconds, so each plain drawing is checked
+// against the view drawn both directly and through its kept area texture.
+class LogDrawFlood : public LogDrawPixels {
+protected:
+    void SetUp() override {
+        LogDrawPixels::SetUp();
+        ASSERT_TRUE(kept.renderer) << SDL_GetError();
+        ASSERT_EQ(kept.format(), plain.format());
+        keptCache.outputFormat = kept.format();
+    }
+    void TearDown() override {
+        resetLogDrawCache(keptCache);
+        LogDrawPixels::TearDown();
+    }
+
+    ::testing::AssertionResult sameAsPlainBothWays(TTF_Font* with = nullptr) {
+        TTF_Font* f = with ? with : font.get();
+        plain.wipe();
+        drawLogPlainly(plain.renderer.get(), f, view);
+        for (auto [canvas, canvasCache] : {std::pair{&cached, &cache}, std::pair{&kept, &keptCache}}) {
+            canvas->wipe();
+            drawLog(canvas->renderer.get(), f, view, *canvasCache);
+            ::testing::AssertionResult same = sameAsPlainPixels(*canvas);
+            if (!same) return same << (canvasCache->outputFormat ? " (kept area texture)" : " (drawn directly)");
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    // Whether both views rendered only the start of the line.
+    bool shortened(std::uint64_t id) const {
+        return cache.images.count(id) != 0 && cache.images.at(id).shortened && keptCache.images.count(id) != 0 &&
+               keptCache.images.at(id).shortened;
+    }
+
+    Canvas kept{Target{"", GetParam().format, false, true}};
+    LogDrawCache keptCache;
+};
+
+std::string repeat(const std::string& piece, std::size_t times) {
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i) text += piece;
+    return text;
+}
+
+struct Flood {
+    std::string name;
+    std::string text;
+    bool raw;   // stored without a time stamp
+};
+
+std::vector<Flood> floods() {
+    return {
+        {"8000 line feeds", std::string(kMaxLogText, '\n'), false},
+        {"3000 a-LF pairs", repeat("a\n", 3000), false},
+        {"text, thousands of line feeds, text", "before" + std::string(2000, '\n') + "after", false},
+        {"CR LF runs", repeat("\r\n", 400) + "end", false},
+        {"CR only", std::string(600, '\r') + "end", false},
+        {"CRs, LFs and CR LFs mixed", repeat("x\r\n\n\ry\r\r\n", 100), false},
+        {"rows wrapped between the breaks", repeat(std::string(150, 'w') + " " + std::string(90, 'v') + " tail\n", 40),
+         false},
+        {"line feeds, then one long word", std::string(40, '\n') + std::string(6000, 'W'), false},
+        {"a long word, then line feeds", std::string(3000, 'W') + std::string(500, '\n') + "end", false},
+        {"broken UTF-8 beside the breaks", repeat("\xe2\n\xc3 \xff\n", 200), false},
+        {"spaces and tabs before the breaks", repeat("row \t  \n  \t", 300), false},
+        {"glyphs from top to bottom of each row", repeat("|Wg_\n", 300), false},
+        {"bare line feeds, no stamp", std::string(500, '\n'), true},
+        {"a NUL before the breaks", std::string("cut\0", 4) + std::string(500, '\n'), true},
+    };
+}
+
+TEST_P(LogDrawFlood, LinesOfManyBreaksShowTheSame) {
+    for (const Flood& flood : floods()) {
+        SCOPED_TRACE(flood.name);
+        // Newest with older lines above it, then oldest with newer lines below it; scrolled so that it
+        // is measured and left out, drawn below the window, and drawn at the top.
+        for (bool oldest : {false, true}) {
+            view.clear();
+            if (!oldest) {
+                append("older one");
+                append("older two\nin two rows");
+            }
+            if (flood.raw) pushRaw(flood.text); else append(flood.text);
+            const std::uint64_t id = view.lines.back().id;
+            if (oldest) {
+                append("newer one");
+                append("newer two");
+            }
+            for (std::int32_t scroll : oldest ? std::vector<std::int32_t>{0, 3} : std::vector<std::int32_t>{0, 1}) {
+                view.scroll = scroll;
+                EXPECT_TRUE(sameAsPlainBothWays()) << (oldest ? "oldest" : "newest");
+            }
+            // Otherwise this shows only that whole renders match themselves.
+            EXPECT_EQ(shortened(id), flood.text.find('\0') == std::string::npos) << "rendered only in part?";
+        }
+    }
+}
+
+// Around the number of breaks at which a line starts being cut short, for areas and fonts of other
+// heights: the part rendered must still cover everything that can show.
+TEST_P(LogDrawFlood, BreaksAroundWhereLinesAreCut) {
+    FontPtr small(TTF_OpenFont(kFontPath, 11));
+    FontPtr proportional(TTF_OpenFont(kProportionalFontPath, 23));
+    ASSERT_TRUE(small && proportional);
+    struct Setting {
+        Rect rect;
+        TTF_Font* font;
+    };
+    for (const Setting& setting : {Setting{kArea, font.get()}, Setting{Rect{20, 40, 700, 603}, small.get()},
+                                   Setting{Rect{20, 435, 1400, 13}, proportional.get()},
+                                   Setting{Rect{300, 100, 300, 350}, proportional.get()}}) {
+        view.rect = setting.rect;
+        const int rows = (setting.rect.h - 4) / TTF_FontLineSkip(setting.font);
+        for (int breaks = std::max(rows - 2, 0); breaks < rows + 6; ++breaks) {
+            for (const std::string& piece : {std::string("\n"), std::string("\r\n"), std::string("ab\n")}) {
+                SCOPED_TRACE("area " + std::to_string(setting.rect.h) + " high, " + std::to_string(breaks) +
+                             " breaks of " + std::to_string(piece.size()) + " bytes");
+                view.clear();
+                append(repeat(piece, static_cast<std::size_t>(breaks)) + "last row");
+                append("newer");
+                for (std::int32_t scroll : {0, 1, 2}) {
+                    view.scroll = scroll;
+                    EXPECT_TRUE(sameAsPlainBothWays(setting.font));
+                }
+            }
+        }
+    }
+    view.rect = kArea;
+    // Before the fonts go.
+    resetLogDrawCache(cache);
+    resetLogDrawCache(keptCache);
+}
+
+// A whole render of 8000 line feeds takes seconds and near a gigabyte: a frame that meets such a line,
+// measuring it or drawing it, must stay in the milliseconds. The bound is loose for busy machines.
+TEST_P(LogDrawFlood, LineOfLineFeedsDrawsInMilliseconds) {
+    append(std::string(kMaxLogText, '\n'));
+    append("after");
+    // Scroll 0 only measures the line (it is left out); scroll 2 also draws it at the top.
+    for (std::int32_t scroll : {0, 2}) {
+        view.scroll = scroll;
+        for (auto [canvas, canvasCache] : {std::pair{&cached, &cache}, std::pair{&kept, &keptCache}}) {
+            resetLogDrawCache(*canvasCache);
+            const auto start = std::chrono::steady_clock::now();
+            drawLog(canvas->renderer.get(), font.get(), view, *canvasCache);
+            SDL_RenderFlush(canvas->renderer.get());
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            std::printf("[ measure  ] first frame with a line of 8000 line feeds, scroll %d, %s: %.1f ms\n",
+                        static_cast<int>(scroll), canvasCache->outputFormat ? "kept" : "direct", ms);
+            EXPECT_LT(ms, 500.0);
+        }
+    }
+    EXPECT_TRUE(shortened(view.lines.front().id));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, LogDrawFlood, ::testing::Values(Target{"RGBA8888", SDL_PIXELFORMAT_RGBA8888, false, false}),
+    [](const ::testing::TestParamInfo<Target>& info) { return info.param.name; });
 
 // Drawn directly each frame, or through the kept area texture in the output's own format.
 INSTANTIATE_TEST_SUITE_P(
