@@ -101,7 +101,9 @@ private:
                 dup2(out, 1);
                 dup2(out, 2);
             }
-            execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1600x900x24", "-nolisten", "tcp",
+            // -noreset: without it the server resets whenever its last client leaves (our own probes
+            // do), and a client starting during a reset can end up with a window nobody can find.
+            execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1600x900x24", "-nolisten", "tcp", "-noreset",
                    static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -212,6 +214,7 @@ protected:
             60s))
             << "no window: " << readFile(logs.file("client.log")) << "\nwindows on " << display->name() << ":\n"
             << commandOutput(xdotool("search --name '.*' getwindowname %@")).value_or("(xdotool failed)")
+            << "\nX servers:\n" << commandOutput("ps -eo pid,args | grep '[X]vfb'").value_or("")
             << "\nclient stacks:\n" << stacksOf(client->pid());
         ASSERT_TRUE(client->running()) << readFile(logs.file("client.log"));
         ASSERT_EQ(std::sscanf(geometry->substr(geometry->find("X=")).c_str(), "X=%d\nY=%d", &originX, &originY), 2)
