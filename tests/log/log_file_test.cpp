@@ -8,34 +8,22 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/log/utc_clock.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
 namespace {
 
+using vchat::testing::hasShape;
+using vchat::testing::kSampleTime;
 using vchat::testing::readFile;
 using vchat::testing::TempDir;
 using vchat::testing::writeFile;
 
-constexpr std::time_t kSampleTime = 1796544238;   // 06.12.2026, 08:03:58 UTC
 const std::string kBom = "\xEF\xBB\xBF";
 
-// True if `text` has the shape of `pattern`, where '#' stands for one decimal digit.
-bool hasShape(const std::string& text, const std::string& pattern) {
-    if (text.size() != pattern.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        bool digit = text[i] >= '0' && text[i] <= '9';
-        if (pattern[i] == '#' ? !digit : text[i] != pattern[i]) return false;
-    }
-    return true;
-}
-
-class LogFile : public ::testing::Test {
+class LogFile : public testing::UtcClock {
 protected:
-    void SetUp() override {
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
     TempDir dir;
 };
 

@@ -8,29 +8,14 @@
 #include <thread>
 #include <vector>
 
+#include "tests/log/utc_clock.h"
+
 namespace vchat {
 namespace {
 
-// 06.12.2026, 08:03:58 UTC.
-constexpr std::time_t kSampleTime = 1796544238;
-
-// True if `text` has the shape of `pattern`, where '#' stands for one decimal digit.
-bool hasShape(const std::string& text, const std::string& pattern) {
-    if (text.size() != pattern.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        bool digit = text[i] >= '0' && text[i] <= '9';
-        if (pattern[i] == '#' ? !digit : text[i] != pattern[i]) return false;
-    }
-    return true;
-}
-
-class UtcClock : public ::testing::Test {
-protected:
-    void SetUp() override {
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
-};
+using testing::hasShape;
+using testing::kSampleTime;
+using testing::UtcClock;
 
 TEST_F(UtcClock, StampIsDayMonthYearThenTime) {
     EXPECT_EQ(formatStamp(kSampleTime), "06.12.2026, 08:03:58");
