@@ -1,6 +1,6 @@
 // The self-drawn widget set: text field, button, check box, captions and the centred notice.
 //
-// Sections: colours and handles; records; hit-testing and editing (pure, no window needed); drawing.
+// Sections: colours; records; hit-testing and editing (pure, no window needed); drawing.
 //
 // Widgets are plain records. They hold no behaviour: the main loop hit-tests clicks, routes typing and
 // calls the drawing functions every frame. Text is bytes (UTF-8, never validated): appending, erasing,
@@ -13,14 +13,15 @@
 #include <SDL.h>
 #include <SDL_ttf.h>
 
+#include "log/sdl_handles.h"
+
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
 namespace vchat {
 
-// ---- Colours and handles -------------------------------------------------------------------------
+// ---- Colours ---------------------------------------------------------------------------------------
 
 struct Palette {
     SDL_Color background{11, 16, 32, 255};       // clearing the window
@@ -47,31 +48,6 @@ inline constexpr int kBoxSize = 20;              // a check box's square, whatev
 inline constexpr std::uint64_t kCaretBlinkMs = 500;
 inline constexpr int kFieldTextInset = 8;        // left inset of a field's text
 inline constexpr int kFieldTextMinTop = 4;       // text never starts higher than this below the top
-
-// Owners of SDL handles (a namespace of their own: the log view declares its own surface and texture
-// owners in vchat).
-namespace sdl {
-struct SurfaceDeleter {
-    void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
-};
-struct TextureDeleter {
-    void operator()(SDL_Texture* t) const { SDL_DestroyTexture(t); }
-};
-struct RendererDeleter {
-    void operator()(SDL_Renderer* r) const { SDL_DestroyRenderer(r); }
-};
-struct WindowDeleter {
-    void operator()(SDL_Window* w) const { SDL_DestroyWindow(w); }
-};
-struct FontDeleter {
-    void operator()(TTF_Font* f) const { TTF_CloseFont(f); }
-};
-using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceDeleter>;
-using TexturePtr = std::unique_ptr<SDL_Texture, TextureDeleter>;
-using RendererPtr = std::unique_ptr<SDL_Renderer, RendererDeleter>;
-using WindowPtr = std::unique_ptr<SDL_Window, WindowDeleter>;
-using FontPtr = std::unique_ptr<TTF_Font, FontDeleter>;
-}  // namespace sdl
 
 // ---- Records ---------------------------------------------------------------------------------------
 

@@ -26,18 +26,11 @@ constexpr std::time_t kSampleTime = 1796544238;
 
 enum class LogKind { empty, ordinary, longest };
 
-struct FontDeleter {
-    void operator()(TTF_Font* font) const { TTF_CloseFont(font); }
-};
-struct RendererDeleter {
-    void operator()(SDL_Renderer* renderer) const { SDL_DestroyRenderer(renderer); }
-};
-
 // SDL, the font and a 1440 x 700 software canvas, made once for the whole run.
 struct Stage {
-    std::unique_ptr<TTF_Font, FontDeleter> font;
-    SurfacePtr surface;
-    std::unique_ptr<SDL_Renderer, RendererDeleter> renderer;
+    sdl::FontPtr font;
+    sdl::SurfacePtr surface;
+    sdl::RendererPtr renderer;
 
     static Stage& get() {
         static Stage stage;

@@ -54,6 +54,8 @@ void resetLogDrawCache(LogDrawCache& cache) {
 
 namespace {
 
+using sdl::SurfacePtr;
+
 // Differences of int32 fields, computed wide and brought back into range.
 int toInt(std::int64_t value) {
     return static_cast<int>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));

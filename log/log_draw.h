@@ -21,6 +21,7 @@
 #pragma once
 
 #include "log/log_view.h"
+#include "log/sdl_handles.h"
 
 #include <SDL.h>
 #include <SDL_ttf.h>
@@ -71,15 +72,6 @@ LogLayout layoutLog(std::size_t count, std::int32_t scroll, const Rect& rect, st
 
 // ---- Per-line cache ---------------------------------------------------------------------------
 
-struct SurfaceDeleter {
-    void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
-};
-struct TextureDeleter {
-    void operator()(SDL_Texture* texture) const { SDL_DestroyTexture(texture); }
-};
-using SurfacePtr = std::unique_ptr<SDL_Surface, SurfaceDeleter>;
-using TexturePtr = std::unique_ptr<SDL_Texture, TextureDeleter>;
-
 // What one line rendered to, kept while the line stays in the store.
 struct LogLineImage {
     std::uint64_t lineId = 0;
@@ -89,7 +81,7 @@ struct LogLineImage {
     // which is already taller than the area, so the walks treat the line exactly as the whole.
     bool shortened = false;
     bool hasPicture = false;         // `texture` is current (it may be null: nothing visible or no texture)
-    TexturePtr texture;              // the part of the image that can show inside the area
+    sdl::TexturePtr texture;         // the part of the image that can show inside the area
     std::int32_t textureW = 0;
     std::int32_t textureH = 0;
     std::uint64_t drawnInFrame = 0;
@@ -125,7 +117,7 @@ struct LogDrawCache {
     std::map<std::uint64_t, LogLineImage> images;   // by line id
     std::vector<std::uint64_t> textured;            // ids that may hold a texture
     std::uint64_t frame = 0;
-    TexturePtr area;                                 // the whole area as last painted
+    sdl::TexturePtr area;                           // the whole area as last painted
     Uint32 areaFormat = SDL_PIXELFORMAT_UNKNOWN;
     std::vector<std::pair<std::uint64_t, std::int32_t>> areaLines;   // (id, y) it shows
     bool areaValid = false;

@@ -16,10 +16,6 @@ namespace vchat::testing {
 inline constexpr const char* kTestFontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
 inline constexpr int kTestFontSize = 16;
 
-struct SurfaceOwner {
-    void operator()(SDL_Surface* s) const { SDL_FreeSurface(s); }
-};
-
 // SDL, TTF, the font and a software renderer on a window-sized surface, for one test.
 class SdlTest : public ::testing::Test {
 protected:
@@ -53,7 +49,7 @@ protected:
     }
 
     sdl::FontPtr font;
-    std::unique_ptr<SDL_Surface, SurfaceOwner> surface;
+    sdl::SurfacePtr surface;
     sdl::RendererPtr renderer;
 };
 

@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/log/utc_clock.h"
+
 namespace vchat {
 namespace {
 
@@ -27,20 +29,11 @@ constexpr const char* kProportionalFontPath = "/usr/share/fonts/truetype/dejavu/
 constexpr int kCanvasW = 1440;
 constexpr int kCanvasH = 700;
 constexpr Rect kArea{20, 435, 1400, 200};
-constexpr std::time_t kSampleTime = 1796544238;
+using testing::kSampleTime;
 
-struct FontDeleter {
-    void operator()(TTF_Font* font) const { TTF_CloseFont(font); }
-};
-struct RendererDeleter {
-    void operator()(SDL_Renderer* renderer) const { SDL_DestroyRenderer(renderer); }
-};
-using FontPtr = std::unique_ptr<TTF_Font, FontDeleter>;
-using RendererPtr = std::unique_ptr<SDL_Renderer, RendererDeleter>;
-
-struct WindowDeleter {
-    void operator()(SDL_Window* window) const { SDL_DestroyWindow(window); }
-};
+using sdl::FontPtr;
+using sdl::RendererPtr;
+using sdl::SurfacePtr;
 
 // Where the view draws: a software renderer on a surface of a given format, which SDL cannot tell
 // the view, or on a hidden window of the dummy video driver, whose format SDL knows.
@@ -53,7 +46,7 @@ struct Target {
 
 // A software renderer and the pixels it draws into.
 struct Canvas {
-    std::unique_ptr<SDL_Window, WindowDeleter> window;
+    sdl::WindowPtr window;
     SurfacePtr ownSurface;
     SDL_Surface* surface = nullptr;
     RendererPtr renderer;
