@@ -7,6 +7,7 @@
 #include "actions/connect_action.h"
 #include "actions/send_action.h"
 #include "log/log_view.h"
+#include "tests/support/log_texts.h"
 
 namespace vchat::testing {
 
@@ -54,27 +55,5 @@ struct SendFormValues {
                         broadcast};
     }
 };
-
-// The log's texts without their time stamps, oldest first.
-inline std::vector<std::string> logTexts(const LogView& log) {
-    std::lock_guard<std::mutex> lock(log.mutex);
-    std::vector<std::string> texts;
-    for (const LogLine& line : log.lines) texts.push_back(line.text.substr(22));
-    return texts;
-}
-
-inline bool logHas(const LogView& log, const std::string& text) {
-    for (const std::string& t : logTexts(log)) {
-        if (t == text) return true;
-    }
-    return false;
-}
-
-inline bool logHasPrefix(const LogView& log, const std::string& prefix) {
-    for (const std::string& t : logTexts(log)) {
-        if (t.compare(0, prefix.size(), prefix) == 0) return true;
-    }
-    return false;
-}
 
 }  // namespace vchat::testing

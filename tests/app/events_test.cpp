@@ -13,12 +13,14 @@
 #include <vector>
 
 #include "log/log_file.h"
+#include "tests/support/log_texts.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::logTexts;
 
 constexpr std::uint32_t kNode = 1128103180;   // 433d7d0c
 
@@ -54,14 +56,6 @@ SDL_Event wheelBy(int y) {
 }
 
 SDL_Point centre(const SDL_Rect& r) { return SDL_Point{r.x + r.w / 2, r.y + r.h / 2}; }
-
-// The message texts of the log, without their stamps.
-std::vector<std::string> logTexts(const LogView& log) {
-    std::lock_guard<std::mutex> lock(log.mutex);
-    std::vector<std::string> texts;
-    for (const LogLine& line : log.lines) texts.push_back(line.text.substr(22));
-    return texts;
-}
 
 // Which field has focus, checked against the fields' own flags: exactly that one or none.
 std::optional<FieldId> focusOf(const App& app) {

@@ -3,13 +3,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
+#include "tests/mqtt/connection_pair.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
@@ -37,39 +37,18 @@ TEST(TcpConnect, FailuresComeBackPromptlyAsMinusOne) {
 }
 
 TEST(TcpConnect, ConnectsToALoopbackListenerAndStaysNonBlocking) {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(listener, 1), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    const testing::LoopbackListener listener(1);
+    ASSERT_TRUE(listener.ok());
 
-    const int fd = tcpConnect("127.0.0.1", std::to_string(ntohs(addr.sin_port)));
+    const int fd = tcpConnect("127.0.0.1", listener.portText());
     ASSERT_GE(fd, 0);
     EXPECT_TRUE(fcntl(fd, F_GETFL) & O_NONBLOCK);
     EXPECT_TRUE(setBlocking(fd, true));
     EXPECT_FALSE(fcntl(fd, F_GETFL) & O_NONBLOCK);
     ::close(fd);
-    ::close(listener);
 }
 
-class SocketPairTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        int fds[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-        conn.sock.reset(fds[0]);
-        peer = fds[1];
-    }
-    void TearDown() override {
-        if (peer >= 0) ::close(peer);
-    }
-    BrokerConnection conn;
-    int peer = -1;
-};
+using SocketPairTest = testing::ConnectionPair;
 
 TEST_F(SocketPairTest, SendRawWritesEverythingThroughPartialWrites) {
     // A non-blocking sender with a small buffer and a slow reader: send takes a little at a time.
@@ -94,8 +73,7 @@ TEST_F(SocketPairTest, SendRawWritesEverythingThroughPartialWrites) {
 }
 
 TEST_F(SocketPairTest, SendRawToAClosedPeerFailsWithoutSignal) {
-    ::close(peer);
-    peer = -1;
+    peerClose();
     // A SIGPIPE would end this test process here.
     EXPECT_FALSE(sendRaw(conn, std::string(100000, 'x')));
     EXPECT_FALSE(sendRaw(conn, "x"));
@@ -110,8 +88,7 @@ TEST_F(SocketPairTest, WaitAndReceiveTellTimeOutDataAndClose) {
     EXPECT_EQ(got.status, IoStatus::Ok);
     EXPECT_EQ(std::string(buf, got.bytes), "abc");
 
-    ::close(peer);
-    peer = -1;
+    peerClose();
     EXPECT_EQ(waitReadable(conn, 1000).status, IoStatus::Ok);   // the close itself is news
     EXPECT_EQ(recvSome(conn, buf, sizeof buf).status, IoStatus::Closed);
 }

@@ -1,10 +1,8 @@
 // Test peers for the worker: a scripted broker on 127.0.0.1 (port 0) that expects and sends exact
-// bytes, MQTT bytes written out independently of the code under test, log and CPU probes.
+// bytes, MQTT bytes written out independently of the code under test, a CPU probe.
 #pragma once
 
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "log/log_view.h"
+#include "tests/support/test_support.h"
 
 namespace vchat::testing {
 
@@ -72,31 +70,17 @@ inline const std::string kDisconnect("\xE0\x00", 2);
 
 class FakeBroker {
 public:
-    FakeBroker() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-            ::listen(listener_, 4) == 0 &&
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-            port_ = ntohs(addr.sin_port);
-        }
-    }
-    ~FakeBroker() {
-        closeClient();
-        if (listener_ >= 0) ::close(listener_);
-    }
+    FakeBroker() = default;
+    ~FakeBroker() { closeClient(); }
     FakeBroker(const FakeBroker&) = delete;
     FakeBroker& operator=(const FakeBroker&) = delete;
 
-    std::string port() const { return std::to_string(port_); }
+    std::string port() const { return listener_.portText(); }
 
     bool accept(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        pollfd p{listener_, POLLIN, 0};
+        pollfd p{listener_.fd(), POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
-        client_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        client_ = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
         return client_ >= 0;
     }
 
@@ -157,28 +141,10 @@ public:
     }
 
 private:
-    int listener_ = -1;
+    LoopbackListener listener_;
     int client_ = -1;
-    int port_ = 0;
     bool clientClosed_ = false;
 };
-
-// The texts of the log lines, without their time stamps.
-inline std::vector<std::string> logTexts(const LogView& log) {
-    std::vector<std::string> out;
-    std::lock_guard<std::mutex> lock(log.mutex);
-    for (const LogLine& line : log.lines) {
-        const std::size_t sep = line.text.find("  ");
-        out.push_back(sep == std::string::npos ? line.text : line.text.substr(sep + 2));
-    }
-    return out;
-}
-
-inline int countLines(const LogView& log, const std::string& text) {
-    int n = 0;
-    for (const std::string& t : logTexts(log)) n += t == text;
-    return n;
-}
 
 // CPU time (user + system) used so far by the thread of this process named `name`, or -1.
 inline double threadCpuSeconds(const std::string& name) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "tests/mqtt/connection_pair.h"
 #include "tests/mqtt/fake_broker.h"
 
 namespace vchat {
@@ -196,27 +197,9 @@ TEST(FrameReader, ZeroLengthPacketCompletesWithoutBody) {
 }
 
 // readPacket over one end of a socket pair; the test plays the broker on the other end.
-class ReadPacketTest : public ::testing::Test {
+class ReadPacketTest : public testing::ConnectionPair {
 protected:
-    void SetUp() override {
-        int fds[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-        conn.sock.reset(fds[0]);
-        peer = fds[1];
-    }
-    void TearDown() override {
-        if (peer >= 0) ::close(peer);
-    }
-    void peerWrite(const std::string& bytes) {
-        ASSERT_EQ(::write(peer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    void peerClose() {
-        ::close(peer);
-        peer = -1;
-    }
-    BrokerConnection conn;
     PacketStream stream;
-    int peer = -1;
 };
 
 TEST_F(ReadPacketTest, TimeOutIsNotAFailure) {

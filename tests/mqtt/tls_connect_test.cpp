@@ -22,7 +22,6 @@ namespace vchat {
 namespace {
 
 using testing::Mosquitto;
-using testing::TestCerts;
 using Clock = std::chrono::steady_clock;
 constexpr int kWaitMs = 200;   // one loop turn of the worker
 
@@ -31,17 +30,8 @@ const std::string kConnackAccepted("\x20\x02\x00\x00", 4);
 // MQTT 3.1.1 CONNECT, clean session, keep-alive 20, client id "tls-test", written out by hand.
 const std::string kConnect311("\x10\x14\x00\x04MQTT\x04\x02\x00\x14\x00\x08tls-test", 22);
 
-class TlsConnectTest : public ::testing::Test {
+class TlsConnectTest : public testing::TestCertsSuite {
 protected:
-    static void SetUpTestSuite() {
-        certs_ = testing::makeTestCerts().release();
-        ASSERT_TRUE(certs_->ok) << "the openssl command could not make the test certificates";
-    }
-    static void TearDownTestSuite() {
-        delete certs_;
-        certs_ = nullptr;
-    }
-
     static std::unique_ptr<Mosquitto> startTlsBroker(const std::string& cert, const std::string& key) {
         auto broker = Mosquitto::start(testing::tlsListenerConfig(cert, key, certs_->caPem));
         EXPECT_TRUE(broker) << "mosquitto did not start";
@@ -55,10 +45,7 @@ protected:
         return testing::sslWriteAll(conn.ssl.get(), kConnect311) &&
                testing::sslReadExact(conn.ssl.get(), connack, 4) && connack == kConnackAccepted;
     }
-
-    static TestCerts* certs_;
 };
-TestCerts* TlsConnectTest::certs_ = nullptr;
 
 struct Outcome {
     bool ok = false;
@@ -305,19 +292,12 @@ TEST(TlsPskConnect, ServerNameIsSentInBothModes) {
 
 TEST(TlsHandshake, SilentPeerFailsWithinTheBound) {
     // A listener that never accepts: the kernel completes the TCP handshake, nobody speaks TLS.
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    const testing::LoopbackListener listener;
+    ASSERT_TRUE(listener.ok());
 
     auto start = Clock::now();
-    Outcome out = connectTls("127.0.0.1", std::to_string(ntohs(addr.sin_port)), false, "");
+    Outcome out = connectTls("127.0.0.1", listener.portText(), false, "");
     auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    close(listener);
 
     EXPECT_FALSE(out.ok);
     EXPECT_EQ(out.error, "SSL_connect failed: handshake_timeout");
@@ -329,23 +309,16 @@ TEST(TlsHandshake, SilentPeerFailsWithinTheBound) {
 
 TEST_F(TlsConnectTest, PeerDroppingDuringHandshakeFailsPromptly) {
     // A listener that accepts and closes at once.
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-    std::thread closer([listener] {
-        int fd = accept(listener, nullptr, nullptr);
-        if (fd >= 0) close(fd);
+    const testing::LoopbackListener listener;
+    ASSERT_TRUE(listener.ok());
+    std::thread closer([fd = listener.fd()] {
+        int client = accept(fd, nullptr, nullptr);
+        if (client >= 0) close(client);
     });
     auto start = Clock::now();
-    Outcome out = connectTls("127.0.0.1", std::to_string(ntohs(addr.sin_port)), true, certs_->caPem);
+    Outcome out = connectTls("127.0.0.1", listener.portText(), true, certs_->caPem);
     auto elapsed = Clock::now() - start;
     closer.join();
-    close(listener);
     EXPECT_FALSE(out.ok);
     EXPECT_TRUE(startsWith(out.error, "SSL_connect failed: ")) << out.error;
     EXPECT_EQ(out.error.find("handshake_timeout"), std::string::npos) << out.error;

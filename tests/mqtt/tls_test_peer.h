@@ -2,8 +2,7 @@
 // TLS server on 127.0.0.1, and MQTT packet reads and writes on a raw SSL object.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include <gtest/gtest.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
@@ -83,6 +82,20 @@ inline std::unique_ptr<TestCerts> makeTestCerts() {
 }
 
 // Mosquitto listener lines for a certificate listener.
+// A suite whose tests share one set of certificates, made once for the suite (openssl is slow).
+class TestCertsSuite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        certs_ = makeTestCerts().release();
+        ASSERT_TRUE(certs_->ok) << "the openssl command could not make the test certificates";
+    }
+    static void TearDownTestSuite() {
+        delete certs_;
+        certs_ = nullptr;
+    }
+    static inline TestCerts* certs_ = nullptr;
+};
+
 inline std::string tlsListenerConfig(const std::string& cert, const std::string& key,
                                      const std::string& ca) {
     return "allow_anonymous true\ncafile " + ca + "\ncertfile " + cert + "\nkeyfile " + key + "\n";
@@ -152,16 +165,7 @@ public:
     // certPem empty: a pre-shared-key server that accepts any identity with kTestPskKey.
     TlsTestServer(const std::string& certPem, const std::string& keyPem, Script script)
         : script_(std::move(script)) {
-        listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            listen(listenFd_, 4) != 0 ||
-            getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-            return;
-        port_ = ntohs(addr.sin_port);
+        if (!listener_.ok()) return;
         ctx_ = SSL_CTX_new(TLS_server_method());
         if (ctx_ == nullptr) return;
         if (certPem.empty()) {
@@ -177,13 +181,12 @@ public:
         stopping_ = true;
         if (thread_.joinable()) thread_.join();
         if (ctx_ != nullptr) SSL_CTX_free(ctx_);
-        if (listenFd_ >= 0) ::close(listenFd_);
     }
     TlsTestServer(const TlsTestServer&) = delete;
     TlsTestServer& operator=(const TlsTestServer&) = delete;
 
     bool listening() const { return thread_.joinable(); }
-    std::string portText() const { return std::to_string(port_); }
+    std::string portText() const { return listener_.portText(); }
     bool handshakeDone() const { return handshakeDone_; }
     bool scriptDone() const { return scriptDone_; }
     // The server name the client sent, once the handshake is done; empty when none.
@@ -206,8 +209,8 @@ private:
         pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         int fd = -1;
         while (!stopping_ && fd < 0) {
-            pollfd p{listenFd_, POLLIN, 0};
-            if (poll(&p, 1, 50) > 0) fd = accept(listenFd_, nullptr, nullptr);
+            pollfd p{listener_.fd(), POLLIN, 0};
+            if (poll(&p, 1, 50) > 0) fd = accept(listener_.fd(), nullptr, nullptr);
         }
         if (fd < 0) return;
         setReceiveTimeout(fd, 30);
@@ -244,8 +247,7 @@ private:
     mutable std::mutex mutex_;
     std::string serverName_;
     std::string pskIdentity_;
-    int listenFd_ = -1;
-    int port_ = 0;
+    LoopbackListener listener_;
     SSL_CTX* ctx_ = nullptr;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> handshakeDone_{false};

@@ -12,6 +12,7 @@
 #include "mqtt/mqtt_worker.h"
 #include "tests/mqtt/fake_broker.h"
 #include "tests/mqtt/tls_test_peer.h"
+#include "tests/support/log_texts.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
@@ -19,31 +20,13 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using testing::logHas;
+using testing::logHasPrefix;
 using testing::logTexts;
 using testing::waitUntil;
 
-bool hasLineStartingWith(const LogView& log, const std::string& prefix) {
-    for (const std::string& text : logTexts(log))
-        if (text.rfind(prefix, 0) == 0) return true;
-    return false;
-}
-
-bool hasLine(const LogView& log, const std::string& text) {
-    for (const std::string& t : logTexts(log))
-        if (t == text) return true;
-    return false;
-}
-
-class TlsWorker : public ::testing::Test {
+class TlsWorker : public testing::TestCertsSuite {
 protected:
-    static void SetUpTestSuite() {
-        certs_ = testing::makeTestCerts().release();
-        ASSERT_TRUE(certs_->ok) << "the openssl command could not make the test certificates";
-    }
-    static void TearDownTestSuite() {
-        delete certs_;
-        certs_ = nullptr;
-    }
     static MqttConfig tlsConfig(const std::string& port) {
         MqttConfig config;
         config.host = "127.0.0.1";
@@ -54,9 +37,7 @@ protected:
         config.caPath = certs_->caPem;
         return config;
     }
-    static testing::TestCerts* certs_;
 };
-testing::TestCerts* TlsWorker::certs_ = nullptr;
 
 // Many packets in one TLS record: after the first read, the rest is held by the client (the TLS
 // library or the worker's own read-ahead), none of it by the socket, and nothing more will come.
@@ -100,11 +81,11 @@ TEST_F(TlsWorker, BurstInOneRecordIsShownWithinALoopTurnOrTwo) {
     // burst until the broker next sent something (the keep-alive answer, 20 s later).
     EXPECT_LT(tookMs, 3000);
     EXPECT_TRUE(subscribed);
-    EXPECT_TRUE(hasLine(log, "TCP/TLS connected."));
-    EXPECT_TRUE(hasLine(log, "msg msh/EU/2/json/x\n{\"n\":0}"));
-    EXPECT_TRUE(hasLine(log, "msg msh/EU/2/json/x\n{\"n\":" + std::to_string(kPackets - 1) + "}"));
+    EXPECT_TRUE(logHas(log, "TCP/TLS connected."));
+    EXPECT_TRUE(logHas(log, "msg msh/EU/2/json/x\n{\"n\":0}"));
+    EXPECT_TRUE(logHas(log, "msg msh/EU/2/json/x\n{\"n\":" + std::to_string(kPackets - 1) + "}"));
     worker.stop();
-    EXPECT_TRUE(hasLine(log, "Disconnected."));
+    EXPECT_TRUE(logHas(log, "Disconnected."));
 }
 
 TEST_F(TlsWorker, RefusedCertificateIsLoggedWithItsReason) {
@@ -115,7 +96,7 @@ TEST_F(TlsWorker, RefusedCertificateIsLoggedWithItsReason) {
     LogView log;
     MqttWorker worker;
     worker.start(tlsConfig(server.portText()), &log);
-    ASSERT_TRUE(waitUntil([&] { return hasLineStartingWith(log, "TLS connect failed: "); }, 20s));
+    ASSERT_TRUE(waitUntil([&] { return logHasPrefix(log, "TLS connect failed: "); }, 20s));
     worker.stop();
     std::string line;
     for (const std::string& text : logTexts(log))
@@ -124,7 +105,7 @@ TEST_F(TlsWorker, RefusedCertificateIsLoggedWithItsReason) {
     EXPECT_NE(line.find(" verify_result=IP address mismatch"), std::string::npos) << line;
     EXPECT_NE(line.find(" peer_subject=/CN=named broker issuer=/CN=vchat test CA"), std::string::npos)
         << line;
-    EXPECT_FALSE(hasLine(log, "TCP/TLS connected."));
+    EXPECT_FALSE(logHas(log, "TCP/TLS connected."));
 }
 
 // The worker publishes a queued item and, subscribed to the same topics, gets it back from the
@@ -156,17 +137,17 @@ TEST_F(TlsWorker, RoundTripThroughMosquittoInBothModes) {
         const std::string topic = "msh/EU/2/json/mqtt/!0a1b2c3d";
         const std::string payload = psk ? "{\"mode\":\"psk\"}" : "{\"mode\":\"certificate\"}";
         worker.start(config, &log);
-        ASSERT_TRUE(waitUntil([&] { return hasLine(log, "Connected to broker."); }, 20s))
+        ASSERT_TRUE(waitUntil([&] { return logHas(log, "Connected to broker."); }, 20s))
             << testing::readFile(broker->logPath());
-        EXPECT_TRUE(hasLine(log, "TCP/TLS connected."));
+        EXPECT_TRUE(logHas(log, "TCP/TLS connected."));
         // Subscribed once the log says so; publish only then, so the broker sends it back.
-        ASSERT_TRUE(waitUntil([&] { return hasLineStartingWith(log, "Subscribed: "); }, 20s));
+        ASSERT_TRUE(waitUntil([&] { return logHasPrefix(log, "Subscribed: "); }, 20s));
         worker.enqueuePublish(topic, payload);
-        EXPECT_TRUE(waitUntil([&] { return hasLine(log, "msg " + topic + "\n" + payload); }, 20s))
+        EXPECT_TRUE(waitUntil([&] { return logHas(log, "msg " + topic + "\n" + payload); }, 20s))
             << "the published item did not come back";
-        EXPECT_TRUE(hasLine(log, "sent -> " + topic + " :: " + payload));
+        EXPECT_TRUE(logHas(log, "sent -> " + topic + " :: " + payload));
         worker.stop();
-        EXPECT_TRUE(hasLine(log, "Disconnected."));
+        EXPECT_TRUE(logHas(log, "Disconnected."));
     }
 }
 

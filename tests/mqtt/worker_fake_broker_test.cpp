@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "tests/mqtt/fake_broker.h"
+#include "tests/support/log_texts.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
@@ -18,6 +19,8 @@ using namespace std::chrono_literals;
 using testing::countLines;
 using testing::expectedConnect;
 using testing::FakeBroker;
+using testing::waitForLine;
+using testing::logHas;
 using testing::logTexts;
 using testing::waitUntil;
 
@@ -31,14 +34,6 @@ MqttConfig configFor(const FakeBroker& broker) {
     config.password = "s3cret";
     config.rootTopic = "msh/EU";
     return config;
-}
-
-bool hasLine(const LogView& log, const std::string& text) {
-    return countLines(log, text) > 0;
-}
-
-bool waitLine(const LogView& log, const std::string& text, std::chrono::milliseconds timeout = 10s) {
-    return waitUntil([&] { return hasLine(log, text); }, timeout);
 }
 
 // Reads one CONNECT and checks it byte for byte against the attempt's expected form.
@@ -60,7 +55,7 @@ void loginAndSubscribe(FakeBroker& broker, LogView& log, const MqttConfig& confi
     const std::string sub = broker.readPacket();
     ASSERT_GE(sub.size(), 4u);
     EXPECT_EQ(static_cast<std::uint8_t>(sub[0]), 0x82);
-    ASSERT_TRUE(waitLine(log, "Connected to broker."));
+    ASSERT_TRUE(waitForLine(log, "Connected to broker.", 10s));
 }
 
 std::string subscribeBytes(const std::string& packetId, const std::string& filter) {
@@ -91,7 +86,7 @@ TEST(WorkerFakeBroker, FourLoginAttemptsInOrderWithSuccessAtEach) {
                           a.withCredentials ? config.password : "");
             ASSERT_TRUE(broker.send(i == successAt ? testing::kConnackAccepted : refusals[i]));
         }
-        ASSERT_TRUE(waitLine(log, "Connected to broker."));
+        ASSERT_TRUE(waitForLine(log, "Connected to broker.", 10s));
         EXPECT_FALSE(broker.readPacket().empty());   // the SUBSCRIBE
         worker.stop();
         EXPECT_EQ(broker.readPacket(), testing::kDisconnect);
@@ -118,7 +113,7 @@ TEST(WorkerFakeBroker, AllFourRefusedEndsWithLoginFailure) {
     broker.send(std::string("\x20\x02\x00\x02", 4));
     expectConnect(broker, 3, "", "");
     broker.send(std::string("\x20\x01\x00", 3));
-    ASSERT_TRUE(waitLine(log, "error: MQTT handshake/login failed"));
+    ASSERT_TRUE(waitForLine(log, "error: MQTT handshake/login failed", 10s));
     EXPECT_TRUE(broker.waitClientClosed());
     EXPECT_TRUE(worker.running());   // ended, until stop
     worker.stop();
@@ -181,7 +176,7 @@ TEST(WorkerFakeBroker, QueuedItemsGoOutInOrderEarlierOnesFirst) {
     worker.enqueuePublish("t/4", "");
     EXPECT_EQ(broker.readPacket(), testing::publishBytes("t/3", "after three"));
     EXPECT_EQ(broker.readPacket(), testing::publishBytes("t/4", ""));
-    ASSERT_TRUE(waitUntil([&] { return worker.queuedCount() == 0 && hasLine(log, "sent -> t/4 :: "); }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return worker.queuedCount() == 0 && logHas(log, "sent -> t/4 :: "); }, 10s));
     worker.stop();
     std::vector<std::string> sent;
     for (const std::string& line : logTexts(log)) {
@@ -207,8 +202,8 @@ TEST(WorkerFakeBroker, BurstOfPublishesIsShownWithoutWaitingForMoreTraffic) {
     ASSERT_TRUE(broker.send(burst));
     // 50 packets at one per loop turn, no 200 ms wait between them once they are buffered.
     ASSERT_TRUE(waitUntil([&] { return worker.publishesHandled() == 50; }, 3s));
-    EXPECT_TRUE(hasLine(log, "msg msh/EU/2/json/x\n{\"n\":0}"));
-    EXPECT_TRUE(hasLine(log, "msg msh/EU/2/json/x\n{\"n\":49}"));
+    EXPECT_TRUE(logHas(log, "msg msh/EU/2/json/x\n{\"n\":0}"));
+    EXPECT_TRUE(logHas(log, "msg msh/EU/2/json/x\n{\"n\":49}"));
     worker.stop();
 }
 
@@ -237,9 +232,9 @@ TEST(WorkerFakeBroker, PingAfterTwentySecondsAndLostWhenUnansweredForThirty) {
     EXPECT_EQ(broker.readPacket(), testing::kPingreq);
     now += 29900;
     std::this_thread::sleep_for(700ms);
-    EXPECT_FALSE(hasLine(log, "error: connection lost"));
+    EXPECT_FALSE(logHas(log, "error: connection lost"));
     now += 100;
-    ASSERT_TRUE(waitLine(log, "error: connection lost"));
+    ASSERT_TRUE(waitForLine(log, "error: connection lost", 10s));
     EXPECT_TRUE(broker.waitClientClosed());
     worker.stop();
     EXPECT_EQ(countLines(log, "error: connection lost"), 1);
@@ -249,7 +244,7 @@ TEST(WorkerFakeBroker, PingAfterTwentySecondsAndLostWhenUnansweredForThirty) {
 // After a lost connection: one report, an idle thread, a queue that keeps what is sent, and a stop
 // that still says "Disconnected.".
 void expectQuietAfterLoss(MqttWorker& worker, LogView& log) {
-    ASSERT_TRUE(waitLine(log, "error: connection lost"));
+    ASSERT_TRUE(waitForLine(log, "error: connection lost", 10s));
     worker.enqueuePublish("t/late", "kept");
 
     const double cpu0 = testing::threadCpuSeconds(kWorkerThreadName);
@@ -262,7 +257,7 @@ void expectQuietAfterLoss(MqttWorker& worker, LogView& log) {
     EXPECT_LT(cpu, 0.1 * wall) << "worker used " << cpu << " s of CPU in " << wall << " s";
 
     EXPECT_EQ(worker.queuedCount(), 1u);
-    EXPECT_FALSE(hasLine(log, "sent -> t/late :: kept"));
+    EXPECT_FALSE(logHas(log, "sent -> t/late :: kept"));
     EXPECT_EQ(countLines(log, "error: connection lost"), 1);
     const auto s0 = std::chrono::steady_clock::now();
     worker.stop();
@@ -309,7 +304,7 @@ TEST(WorkerFakeBroker, PublishThatCannotBeWrittenStaysAtTheFrontOfTheQueue) {
     const std::string big(32 * 1024 * 1024, 'b');
     worker.enqueuePublish("t/big", big);
     worker.enqueuePublish("t/small", "s");
-    ASSERT_TRUE(waitLine(log, "error: connection lost", 60s));
+    ASSERT_TRUE(waitForLine(log, "error: connection lost", 60s));
     EXPECT_EQ(worker.queuedCount(), 2u);
     for (const std::string& line : logTexts(log)) EXPECT_NE(line.rfind("sent -> ", 0), 0u) << line;
     worker.stop();
@@ -370,7 +365,7 @@ TEST(WorkerTcp, ConnectFailuresAreReportedPromptly) {
         config.port = c.port;
         const auto t0 = std::chrono::steady_clock::now();
         worker.start(config, &log);
-        ASSERT_TRUE(waitLine(log, "error: TCP connect failed", 5s));
+        ASSERT_TRUE(waitForLine(log, "error: TCP connect failed", 5s));
         EXPECT_LT(std::chrono::steady_clock::now() - t0, 5s);
         EXPECT_TRUE(worker.running());
         worker.stop();

@@ -10,6 +10,7 @@
 
 #include "tests/mqtt/fake_broker.h"
 #include "tests/mqtt/mesh_envelope.h"
+#include "tests/support/log_texts.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
@@ -21,11 +22,8 @@ using testing::logTexts;
 using testing::Mosquitto;
 using testing::readFile;
 using testing::runCommand;
+using testing::waitForLine;
 using testing::waitUntil;
-
-bool waitLine(const LogView& log, const std::string& text, std::chrono::milliseconds timeout = 15s) {
-    return waitUntil([&] { return countLines(log, text) > 0; }, timeout);
-}
 
 // SUBACK is not awaited by the worker, so tests wait until the broker has logged the filter.
 bool waitBrokerLog(const Mosquitto& broker, const std::string& text, std::chrono::milliseconds timeout = 15s) {
@@ -49,7 +47,7 @@ TEST(WorkerMosquitto, PlainTcpEndToEnd) {
     config.decodeRaw = true;
     config.channelPsk = "AQ==";   // one byte, 0x01
     worker.start(config, &log);
-    ASSERT_TRUE(waitLine(log, "Subscribed: msh/EU/2/e/#"));
+    ASSERT_TRUE(waitForLine(log, "Subscribed: msh/EU/2/e/#", 15s));
     ASSERT_TRUE(waitBrokerLog(*broker, "msh/EU/2/e/# (QoS 0)"));
     EXPECT_TRUE(countLines(log, "TCP connected.") == 1 && countLines(log, "Connected to broker.") == 1);
 
@@ -58,7 +56,7 @@ TEST(WorkerMosquitto, PlainTcpEndToEnd) {
     const std::string json = R"({"from":2864434397,"type":"text","payload":{"text":"hello json"}})";
     testing::writeFile(dir.file("json"), json);
     ASSERT_EQ(runCommand(pubCommand(*broker, jsonTopic) + " -f " + dir.file("json")), 0);
-    EXPECT_TRUE(waitLine(log, "msg " + jsonTopic + "\n" + json));
+    EXPECT_TRUE(waitForLine(log, "msg " + jsonTopic + "\n" + json, 15s));
 
     // An encrypted envelope is decrypted with the channel key and its text shown.
     const std::string plaintext = std::string("\x08\x01\x12\x0b", 4) + "Hello mesh!";
@@ -66,7 +64,7 @@ TEST(WorkerMosquitto, PlainTcpEndToEnd) {
         "LongFast", 4000000000u, 7, testing::encryptForChannel(std::string(1, '\x01'), 4000000000u, 7, plaintext));
     testing::writeFile(dir.file("envelope"), envelope);
     ASSERT_EQ(runCommand(pubCommand(*broker, "msh/EU/2/e/LongFast/!aabbccdd") + " -f " + dir.file("envelope")), 0);
-    EXPECT_TRUE(waitLine(log, "[LongFast] (4000000000/7) Hello mesh!"));
+    EXPECT_TRUE(waitForLine(log, "[LongFast] (4000000000/7) Hello mesh!", 15s));
     EXPECT_TRUE(waitUntil([&] { return worker.publishesHandled() == 2; }, 5s));
 
     // The outgoing text message reaches a subscriber byte for byte.
@@ -120,7 +118,7 @@ protected:
 TEST_F(WorkerMosquittoPasswords, RightCredentialsSucceedAtTheFirstAttempt) {
     config.password = "s3cret pw";
     worker.start(config, &log);
-    ASSERT_TRUE(waitLine(log, "Subscribed: msh/EU/2/json/#"));
+    ASSERT_TRUE(waitForLine(log, "Subscribed: msh/EU/2/json/#", 15s));
     worker.stop();
     const std::string brokerLog = readFile(broker->logPath());
     // One connection, accepted at once as a 3.1.1 client with the user name.
@@ -134,7 +132,7 @@ TEST_F(WorkerMosquittoPasswords, RightCredentialsSucceedAtTheFirstAttempt) {
 TEST_F(WorkerMosquittoPasswords, WrongPasswordEndsWithLoginFailure) {
     config.password = "wrong";
     worker.start(config, &log);
-    ASSERT_TRUE(waitLine(log, "error: MQTT handshake/login failed", 30s));
+    ASSERT_TRUE(waitForLine(log, "error: MQTT handshake/login failed", 30s));
     worker.stop();
     const std::vector<std::string> expected = {"TCP connected.", "error: MQTT handshake/login failed"};
     EXPECT_EQ(logTexts(log), expected);

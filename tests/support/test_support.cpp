@@ -45,6 +45,23 @@ int freeTcpPort() {
     return port;
 }
 
+LoopbackListener::LoopbackListener(int backlog) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) return;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(fd_, backlog) == 0 &&
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        port_ = ntohs(addr.sin_port);
+    }
+}
+
+LoopbackListener::~LoopbackListener() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
 bool waitForPort(int port, std::chrono::milliseconds timeout) {
     return waitUntil(
         [port] {

@@ -27,6 +27,25 @@ private:
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int freeTcpPort();
+
+// A listening TCP socket on 127.0.0.1 at a port the kernel picks; closed when the object dies.
+// Nothing accepts on it unless the test does.
+class LoopbackListener {
+public:
+    explicit LoopbackListener(int backlog = 4);
+    ~LoopbackListener();
+    LoopbackListener(const LoopbackListener&) = delete;
+    LoopbackListener& operator=(const LoopbackListener&) = delete;
+
+    bool ok() const { return port_ > 0; }   // bound and listening
+    int fd() const { return fd_; }
+    int port() const { return port_; }
+    std::string portText() const { return std::to_string(port_); }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
 // True once something accepts TCP connections on 127.0.0.1:port.
 bool waitForPort(int port, std::chrono::milliseconds timeout);
 // Polls `done` until it holds or the time-out passes; returns its last answer.
