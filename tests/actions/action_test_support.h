@@ -1,12 +1,14 @@
 // Form records for the action tests: every field the actions read, as plain values.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
 #include "actions/connect_action.h"
 #include "actions/send_action.h"
 #include "log/log_view.h"
+#include "mqtt/mqtt_worker.h"
 #include "tests/support/log_texts.h"
 
 namespace vchat::testing {
@@ -54,6 +56,21 @@ struct SendFormValues {
         return SendForm{message, fromId, gatewayHex, channel, shortName, longName, rootTopic, toId,
                         broadcast};
     }
+};
+
+// What Connect and Disconnect act on, held as the app holds it; starts idle (Connect enabled,
+// Disconnect disabled).
+struct ConnectionPanel {
+    LogView log;
+    MqttWorker worker;
+    std::atomic<bool> connected{false};
+    bool connectDisabled = false;
+    bool disconnectDisabled = true;
+
+    void connect(ConnectForm& form, ResolveChannel resolve) {
+        onConnect(connected, {connectDisabled, disconnectDisabled}, form, log, worker, resolve);
+    }
+    void disconnect() { onDisconnect(connected, {connectDisabled, disconnectDisabled}, worker); }
 };
 
 }  // namespace vchat::testing

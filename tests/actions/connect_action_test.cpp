@@ -160,23 +160,21 @@ TEST(ConnectAction, RefusedWhileConnectedAndDisconnectRefusedWhileIdle) {
     EXPECT_TRUE(log.lines.empty());
 }
 
+// A real worker, and the state Connect and Disconnect change, per test.
+class ConnectWorker : public ::testing::Test, protected testing::ConnectionPanel {};
+
 // The whole cycle with a real worker and a real broker: form values reach the worker at Connect
 // time only, the preset notice comes once, the buttons follow the state.
-TEST(ConnectWorker, ConnectDisconnectAgainstALocalBroker) {
+TEST_F(ConnectWorker, ConnectDisconnectAgainstALocalBroker) {
     auto broker = Mosquitto::start();
     ASSERT_TRUE(broker);
-    LogView log;
-    MqttWorker worker;
-    std::atomic<bool> connected{false};
-    bool connectDisabled = false;
-    bool disconnectDisabled = true;
     ConnectFormValues v;
     v.port = broker->portText();
     v.rootTopic = "first";
     v.channel = "LongFast";
     ConnectForm form = v.form();
 
-    onConnect(connected, {connectDisabled, disconnectDisabled}, form, log, worker, {&kPresets});
+    connect(form, {&kPresets});
     EXPECT_TRUE(connected);
     EXPECT_TRUE(connectDisabled);
     EXPECT_FALSE(disconnectDisabled);
@@ -191,8 +189,8 @@ TEST(ConnectWorker, ConnectDisconnectAgainstALocalBroker) {
     // Edits after Connect do not reach the running worker.
     v.rootTopic = "second";
     v.decodeRaw = true;
-    onConnect(connected, {connectDisabled, disconnectDisabled}, form, log, worker, {&kPresets});
-    onDisconnect(connected, {connectDisabled, disconnectDisabled}, worker);
+    connect(form, {&kPresets});
+    disconnect();
     EXPECT_FALSE(connected);
     EXPECT_FALSE(connectDisabled);
     EXPECT_TRUE(disconnectDisabled);
@@ -205,28 +203,23 @@ TEST(ConnectWorker, ConnectDisconnectAgainstALocalBroker) {
 
     // The second Connect takes the edited form; the key field is no longer empty, so no notice.
     log.clear();
-    onConnect(connected, {connectDisabled, disconnectDisabled}, form, log, worker, {&kPresets});
+    connect(form, {&kPresets});
     ASSERT_TRUE(waitUntil([&] { return logHas(log, "Subscribed: second/2/e/#"); }, 20s))
         << ::testing::PrintToString(logTexts(log));
     EXPECT_TRUE(logHas(log, "Subscribed: second/2/json/#"));
     EXPECT_EQ(logTexts(log).front(), "Connecting...");
-    onDisconnect(connected, {connectDisabled, disconnectDisabled}, worker);
+    disconnect();
     EXPECT_EQ(logTexts(log).back(), "Disconnected.");
 }
 
-TEST(ConnectWorker, HideSettingsAreTakenAtConnectTime) {
+TEST_F(ConnectWorker, HideSettingsAreTakenAtConnectTime) {
     auto broker = Mosquitto::start();
     ASSERT_TRUE(broker);
-    LogView log;
-    MqttWorker worker;
-    std::atomic<bool> connected{false};
-    bool connectDisabled = false;
-    bool disconnectDisabled = true;
     ConnectFormValues v;
     v.port = broker->portText();
     v.hideNodeinfo = true;
     ConnectForm form = v.form();
-    onConnect(connected, {connectDisabled, disconnectDisabled}, form, log, worker, {&kPresets});
+    connect(form, {&kPresets});
     ASSERT_TRUE(waitUntil([&] { return logHas(log, "Subscribed: vt/2/json/#"); }, 20s));
     v.hideNodeinfo = false;
     v.hidePosition = true;
@@ -235,25 +228,20 @@ TEST(ConnectWorker, HideSettingsAreTakenAtConnectTime) {
     worker.enqueuePublish("vt/2/json/nodeinfo/x", R"({"type":"nodeinfo"})");
     worker.enqueuePublish("vt/2/json/position/x", R"({"type":"position"})");
     ASSERT_TRUE(waitUntil([&] { return worker.publishesHandled() >= 2; }, 20s));
-    onDisconnect(connected, {connectDisabled, disconnectDisabled}, worker);
+    disconnect();
     EXPECT_FALSE(logHasPrefix(log, "msg vt/2/json/nodeinfo/x"));
     EXPECT_TRUE(logHas(log, "msg vt/2/json/position/x\n{\"type\":\"position\"}"))
         << ::testing::PrintToString(logTexts(log));
 }
 
-TEST(ConnectWorker, FailedConnectStaysConnectedUntilDisconnect) {
+TEST_F(ConnectWorker, FailedConnectStaysConnectedUntilDisconnect) {
     const int closedPort = testing::freeTcpPort();
     ASSERT_GT(closedPort, 0);
-    LogView log;
-    MqttWorker worker;
-    std::atomic<bool> connected{false};
-    bool connectDisabled = false;
-    bool disconnectDisabled = true;
     ConnectFormValues v;
     v.port = std::to_string(closedPort);
     ConnectForm form = v.form();
 
-    onConnect(connected, {connectDisabled, disconnectDisabled}, form, log, worker, {&kPresets});
+    connect(form, {&kPresets});
     ASSERT_TRUE(waitUntil([&] { return logHas(log, "error: TCP connect failed"); }, 30s))
         << ::testing::PrintToString(logTexts(log));
     EXPECT_TRUE(connected);
@@ -261,11 +249,11 @@ TEST(ConnectWorker, FailedConnectStaysConnectedUntilDisconnect) {
     EXPECT_FALSE(disconnectDisabled);
 
     // A second Connect is refused until Disconnect joins the finished thread.
-    onConnect(connected, {connectDisabled, disconnectDisabled}, form, log, worker, {&kPresets});
+    connect(form, {&kPresets});
     std::vector<std::string> texts = logTexts(log);
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "Connecting..."), 1);
 
-    onDisconnect(connected, {connectDisabled, disconnectDisabled}, worker);
+    disconnect();
     EXPECT_FALSE(connected);
     EXPECT_FALSE(connectDisabled);
     EXPECT_TRUE(disconnectDisabled);

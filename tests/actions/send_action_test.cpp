@@ -222,20 +222,16 @@ TEST_F(SendOnIdleWorker, EmptyMessageStillAdjustsButQueuesNothing) {
     EXPECT_EQ(worker.queuedCount(), 0u);
 }
 
+class SendWorker : public ::testing::Test, protected testing::ConnectionPanel {};
+
 // Send through a running worker: the published JSON carries the unsigned To ID.
-TEST(SendWorker, PublishesToTheGatewayTopicWithUnsignedToId) {
+TEST_F(SendWorker, PublishesToTheGatewayTopicWithUnsignedToId) {
     auto broker = Mosquitto::start();
     ASSERT_TRUE(broker);
-    LogView log;
-    MqttWorker worker;
-    std::atomic<bool> connected{false};
-    bool connectDisabled = false;
-    bool disconnectDisabled = true;
     ConnectFormValues c;
     c.port = broker->portText();
     ConnectForm connectForm = c.form();
-    onConnect(connected, {connectDisabled, disconnectDisabled}, connectForm, log, worker,
-              {&kPresets});
+    connect(connectForm, {&kPresets});
     ASSERT_TRUE(waitUntil([&] { return logHasPrefix(log, "Subscribed: vt/2/json/#"); }, 20s));
 
     SendFormValues v;
@@ -256,7 +252,7 @@ TEST(SendWorker, PublishesToTheGatewayTopicWithUnsignedToId) {
         },
         20s))
         << ::testing::PrintToString(logTexts(log));
-    onDisconnect(connected, {connectDisabled, disconnectDisabled}, worker);
+    disconnect();
 
     std::vector<std::string> published;
     for (const std::string& t : logTexts(log)) {
