@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-#include "process_support.h"
+#include "tests/support/process_support.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {

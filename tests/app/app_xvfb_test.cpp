@@ -18,7 +18,7 @@
 
 #include "app/form.h"
 #include "app/widgets.h"
-#include "process_support.h"
+#include "tests/support/process_support.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
@@ -27,14 +27,13 @@ namespace {
 using namespace std::chrono_literals;
 using testing::ChildProcess;
 using testing::clientBinary;
+using testing::onPath;
 using testing::readFile;
 using testing::TempDir;
 
 constexpr const char* kSystemFont = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
 constexpr SDL_Color kLogBackgroundRgb{10, 15, 36, 255};
 constexpr SDL_Color kLogBorderRgb{39, 48, 96, 255};
-
-bool onPath(const std::string& tool) { return testing::runCommand("command -v " + tool + " >/dev/null 2>&1") == 0; }
 
 // Standard output of a shell command, or nothing when it fails.
 std::optional<std::string> commandOutput(const std::string& command) {

@@ -30,15 +30,17 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/process_support.h"
 #include "tests/support/test_support.h"
 
 namespace vchat::e2e {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using vchat::testing::clientBinary;
+using vchat::testing::onPath;
 using vchat::testing::TempDir;
 
-inline std::string clientBinary() { return std::string(VCHAT_BINARY_DIR) + "/app/veldra-chat"; }
 inline std::string simulatorBinary() {
     return std::string(VCHAT_BINARY_DIR) + "/tools/gateway-sim/gateway-sim";
 }
@@ -139,17 +141,8 @@ public:
     // ended it), or nothing while it still runs.
     std::optional<int> wait(std::chrono::milliseconds timeout) {
         if (status_ || pid_ <= 0) return status_;
-        const auto end = Clock::now() + timeout;
-        for (;;) {
-            int status = 0;
-            const pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) {
-                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                return status_;
-            }
-            if (r < 0 || Clock::now() >= end) return std::nullopt;
-            std::this_thread::sleep_for(10ms);
-        }
+        status_ = vchat::testing::waitForExit(pid_, timeout);
+        return status_;
     }
     bool running() { return pid_ > 0 && !wait(0ms); }
     void signal(int sig) {
@@ -177,10 +170,6 @@ inline int runProgram(const std::vector<std::string>& argv, const std::vector<st
     const std::optional<int> status = child.wait(timeout);
     if (output) *output = vchat::testing::readFile(outPath);
     return status ? *status : -1;
-}
-
-inline bool onPath(const std::string& program) {
-    return vchat::testing::runCommand("command -v " + program + " >/dev/null 2>&1") == 0;
 }
 
 // ---- A fresh X server ---------------------------------------------------------------------------

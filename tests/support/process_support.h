@@ -1,5 +1,5 @@
-// Running the real program in a test: start it in a directory with extra environment, wait for it,
-// stop it. POSIX only.
+// Running programs in a test: where the client binary is, whether a tool is installed, waiting for
+// a child's exit, and a child process that dies with its owner. POSIX only.
 #pragma once
 
 #include <dirent.h>
@@ -18,11 +18,30 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace vchat::testing {
 
 inline std::string clientBinary() { return std::string(VCHAT_BINARY_DIR) + "/app/veldra-chat"; }
 
 inline bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+inline bool onPath(const std::string& program) {
+    return runCommand("command -v " + program + " >/dev/null 2>&1") == 0;
+}
+
+// Reaps `pid` once it has ended within `timeout`: its exit status (128 + signal number when a
+// signal ended it), or nothing while it still runs or when it is not our child.
+inline std::optional<int> waitForExit(pid_t pid, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (r < 0 || std::chrono::steady_clock::now() >= end) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
 
 // A child process that is killed (SIGKILL) and reaped if the test ends before it does.
 class ChildProcess {
@@ -64,18 +83,8 @@ public:
     // The exit status once the process has ended within `timeout` (128 + signal number when a
     // signal ended it), or nothing while it still runs.
     std::optional<int> wait(std::chrono::milliseconds timeout) {
-        if (status_) return status_;
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            int status = 0;
-            const pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) {
-                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                return status_;
-            }
-            if (r < 0 || std::chrono::steady_clock::now() >= end) return std::nullopt;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        if (!status_) status_ = waitForExit(pid_, timeout);
+        return status_;
     }
     bool running() { return !wait(std::chrono::milliseconds(0)); }
     void signal(int sig) {
