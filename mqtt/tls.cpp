@@ -251,7 +251,8 @@ bool waitSocket(int fd, SocketWait direction, int timeoutMs) {
     p.fd = fd;
     p.events = direction == SocketWait::Read ? POLLIN : POLLOUT;
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        // Rounded up: a wait that ends before the deadline would be taken for something else.
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         int rc = ::poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
         if (rc > 0) return true;
         if (rc == 0) return false;
@@ -369,7 +370,8 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
             error = handshakeFailureText(ssl.get(), false);
             return false;
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        // Rounded up, so a wait that times out has really reached the deadline.
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0 ||
             !waitSocket(sock.get(), reason == SSL_ERROR_WANT_READ ? SocketWait::Read : SocketWait::Write,
                         static_cast<int>(left.count()))) {
