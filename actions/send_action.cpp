@@ -1,17 +1,12 @@
 #include "actions/send_action.h"
 
+#include "mesh/hex.h"
+
 namespace vchat {
 namespace {
 
 bool isAtoiSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 }  // namespace
@@ -20,7 +15,7 @@ std::optional<std::uint32_t> parseGatewayHex(std::string_view text) {
     if (text.size() != 8) return std::nullopt;
     std::uint32_t value = 0;
     for (char c : text) {
-        int digit = hexDigit(c);
+        int digit = hexDigitValue(c);
         if (digit < 0) return std::nullopt;
         value = (value << 4) | static_cast<std::uint32_t>(digit);
     }

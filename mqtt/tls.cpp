@@ -21,6 +21,8 @@
 #include <memory>
 #include <new>
 
+#include "mesh/hex.h"
+
 namespace vchat {
 
 namespace {
@@ -142,13 +144,6 @@ const BIO_METHOD* noSignalSocketMethod() {
 
 // ---- Small helpers ---------------------------------------------------------------------------------
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 std::string errorCodeText(unsigned long code) {
     char buf[256];
     ERR_error_string_n(code, buf, sizeof buf);
@@ -236,8 +231,8 @@ void SslDeleter::operator()(SSL* ssl) const {
 int hexToBytes(std::string_view hex, std::array<std::uint8_t, kMaxPskKeyBytes>& out) {
     std::size_t written = 0;
     for (std::size_t i = 0; i + 1 < hex.size() && written < out.size(); i += 2) {
-        int high = hexValue(hex[i]);
-        int low = hexValue(hex[i + 1]);
+        int high = hexDigitValue(hex[i]);
+        int low = hexDigitValue(hex[i + 1]);
         if (high < 0 || low < 0) return -1;
         out[written++] = static_cast<std::uint8_t>(high << 4 | low);
     }

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "mesh/channel_crypto.h"
+#include "mesh/hex.h"
 
 namespace vchat::sim {
 
@@ -43,8 +44,7 @@ bool parseNonNegative(const std::string& text, double max, double& value) {
 bool isHexText(const std::string& text) {
     if (text.empty() || text.size() % 2 != 0) return false;
     for (char c : text) {
-        const bool digit = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-        if (!digit) return false;
+        if (hexDigitValue(c) < 0) return false;
     }
     return true;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "mesh/channel_crypto.h"
+#include "mesh/envelope_display.h"
 #include "mesh/outgoing.h"
 #include "tools/gateway-sim/proto_writer.h"
 
@@ -160,14 +161,7 @@ std::string nodeIdText(std::uint32_t number) {
 }
 
 std::string toHex(std::string_view bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (unsigned char b : bytes) {
-        out.push_back(kDigits[b >> 4]);
-        out.push_back(kDigits[b & 0x0F]);
-    }
-    return out;
+    return hexPreview(bytes, bytes.size());   // no limit, so never the "..." cut
 }
 
 TrafficState makeTrafficState(const TrafficSettings& settings) {
