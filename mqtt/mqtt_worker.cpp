@@ -97,12 +97,14 @@ void MqttWorker::start(const MqttConfig& config, LogView* log) {
     if (running_.exchange(true)) return;
     // Only stop clears running, and stop joins; this covers a thread that was never joined anyway.
     if (thread_.joinable()) thread_.join();
+    phase_.store(WorkerPhase::Connecting);
     thread_ = std::thread(&MqttWorker::run, this, config, log);
 }
 
 void MqttWorker::stop() {
     running_.exchange(false);
     if (thread_.joinable()) thread_.join();
+    phase_.store(WorkerPhase::Idle);
 }
 
 void MqttWorker::enqueuePublish(const std::string& topic, const std::string& payload) {
@@ -127,6 +129,14 @@ std::size_t MqttWorker::queuedCount() const {
     return outQueue_.size();
 }
 
+void MqttWorker::say(LogView* log, const std::string& text, LineKind kind, std::string_view topic) {
+    if (sink_) {
+        sink_(WorkerLine{kind, std::string(topic), text});
+    } else {
+        log->append(text);
+    }
+}
+
 std::int64_t MqttWorker::nowMs() const {
     if (clock_) return clock_();
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -143,19 +153,21 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
         std::string error;
         if (!tlsConnect(conn, config.host, config.port, config.verifyServer, config.caPath, config.tlsPsk,
                         config.pskIdentity, config.pskKeyHex, error)) {
-            log->append(kTlsConnectFailedLine + error);
+            say(log, kTlsConnectFailedLine + error);
+            phase_.store(WorkerPhase::Ended);
             return;
         }
-        log->append(kTlsConnectedText);
+        say(log, kTlsConnectedText);
     } else {
         const int fd = tcpConnect(config.host, config.port);
         if (fd < 0) {
-            log->append(kTcpConnectFailedLine);
+            say(log, kTcpConnectFailedLine);
+            phase_.store(WorkerPhase::Ended);
             return;
         }
         conn.sock.reset(fd);
         setBlocking(fd, true);
-        log->append(kTcpConnectedText);
+        say(log, kTcpConnectedText);
     }
     // Every blocking read and write is bounded, so a silent broker cannot hold the thread.
     setIoTimeouts(conn.sock.get(), kPacketCompletionTimeoutMs);
@@ -170,17 +182,20 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
         }
     }
     if (!loggedIn) {
-        log->append(kLoginFailedText);
+        say(log, kLoginFailedText);
         closeConnection(conn);
+        phase_.store(WorkerPhase::Ended);
         return;
     }
-    log->append(kConnectedToBrokerText);
+    say(log, kConnectedToBrokerText);
+    phase_.store(WorkerPhase::Connected);
 
     bool connected = true;
     auto connectionLost = [&] {
-        log->append(kConnectionLostText);
+        say(log, kConnectionLostText);
         closeConnection(conn);
         connected = false;
+        phase_.store(WorkerPhase::Lost);
     };
 
     std::vector<std::string> filters{config.rootTopic + kJsonFilterSuffix};
@@ -190,7 +205,7 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
             connectionLost();
             break;
         }
-        log->append(kSubscribedText + filter);
+        say(log, kSubscribedText + filter);
     }
 
     const std::int64_t keepAliveMs = std::int64_t{kKeepAliveSec} * 1000;
@@ -205,7 +220,7 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
                 sendRaw(conn, buildDisconnect());   // the connection is closed next whatever happens
                 closeConnection(conn);
             }
-            log->append(kDisconnectedText);
+            say(log, kDisconnectedText);
             return;
         }
         if (!connected) {
@@ -225,7 +240,7 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
                     writeFailed = true;   // the item stays at the front for the next connection
                     break;
                 }
-                log->append(kSentText + topic + kSentSeparatorText + payload);
+                say(log, kSentText + topic + kSentSeparatorText + payload);
                 outQueue_.pop_front();
             }
         }
@@ -245,7 +260,9 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
             std::string topic;
             std::string payload;
             if (packet.type == kPacketPublish && parsePublish(packet.body, topic, payload)) {
-                handlePublish(topic, payload, config, *log);
+                std::string line;
+                LineKind kind = LineKind::Json;
+                if (publishLine(topic, payload, config, line, kind)) say(log, line, kind, topic);
                 publishesHandled_.fetch_add(1);
             }
         }

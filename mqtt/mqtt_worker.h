@@ -21,6 +21,7 @@
 #include "log/log_view.h"
 #include "mesh/mqtt_config.h"
 #include "mesh/outgoing_text.h"
+#include "mesh/receive.h"
 
 namespace vchat {
 
@@ -29,6 +30,25 @@ inline constexpr int kPollTimeoutMs = 200;
 inline constexpr int kKeepAliveSec = 20;
 // Nothing at all from the broker this long after a PINGREQ means the connection is gone.
 inline constexpr int kPingAnswerTimeoutSec = 30;
+
+// One line the worker says: its own status lines and the lines shown for received traffic. The text
+// is whole (the LogView's cut is the LogView's); topic is empty for status lines.
+struct WorkerLine {
+    LineKind kind = LineKind::Status;
+    std::string topic;
+    std::string text;
+};
+// Receives every line in the order the worker says them, on the worker thread.
+using WorkerSink = std::function<void(const WorkerLine&)>;
+
+// Where the worker is, as seen from outside.
+enum class WorkerPhase {
+    Idle,         // no thread (construction, after stop)
+    Connecting,   // connecting and logging in
+    Connected,    // logged in and looping
+    Lost,         // the connection was lost while looping; waiting for stop
+    Ended,        // connect or login failed; the thread has ended, waiting for stop
+};
 
 // Milliseconds of a monotonic clock.
 using MonotonicMsClock = std::function<std::int64_t()>;
@@ -54,6 +74,11 @@ public:
     // Replaces the clock behind the keep-alive ping and the wait for its answer, so tests can drive
     // time. Call only while no thread runs (before start or after stop).
     void setClock(MonotonicMsClock clock) { clock_ = std::move(clock); }
+    // Sends every line to `sink` instead of the LogView (start's log may then be null). Call only
+    // while no thread runs.
+    void setSink(WorkerSink sink) { sink_ = std::move(sink); }
+
+    WorkerPhase phase() const { return phase_.load(); }
 
     bool running() const { return running_.load(); }
     // Items waiting in the outgoing queue (tests, diagnostics).
@@ -64,6 +89,8 @@ public:
 private:
     void run(MqttConfig config, LogView* log);
     std::int64_t nowMs() const;
+    void say(LogView* log, const std::string& text, LineKind kind = LineKind::Status,
+             std::string_view topic = {});
 
     std::atomic<bool> running_{false};
     std::thread thread_;
@@ -71,6 +98,8 @@ private:
     std::deque<std::string> outQueue_;
     std::atomic<std::uint64_t> publishesHandled_{0};
     MonotonicMsClock clock_;   // empty: the steady clock
+    WorkerSink sink_;          // empty: lines go to the LogView
+    std::atomic<WorkerPhase> phase_{WorkerPhase::Idle};
 };
 
 }  // namespace vchat
