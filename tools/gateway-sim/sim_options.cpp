@@ -8,7 +8,7 @@
 #include <map>
 
 #include "mesh/channel_crypto.h"
-#include "mesh/hex.h"
+#include "mesh/ascii.h"
 
 namespace vchat::sim {
 
