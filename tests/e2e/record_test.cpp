@@ -1,5 +1,5 @@
-// veldra-record as a process against a real mosquitto: the lines it records are the client's own,
-// it rides out a broker restart and a refused login, ends cleanly on SIGTERM, reopens its file on
+// veldra-record as a process against a real mosquitto: the lines it records are the client's own
+// (by its line builder, and as the real client saved them under Xvfb), it rides out a broker restart and a refused login, ends cleanly on SIGTERM, reopens its file on
 // SIGHUP, keeps every message of a flood, and refuses bad options.
 #include <ctime>
 
@@ -140,6 +140,33 @@ TEST(Recorder, RecordsExactlyTheClientsLinesAsTextAndAsJsonl) {
         EXPECT_TRUE(hasShape(o.at("time"), "####-##-##T##:##:##.###Z")) << o.at("time");
         EXPECT_LE(std::abs(isoMs(o.at("time")) / 1000 - std::time(nullptr)), 60) << o.at("time");
     }
+}
+
+TEST(Recorder, SaysWhatTheClientSavedForTheSameTraffic) {
+    requireRecorderTools();
+    requireTools();
+    if (::testing::Test::HasFatalFailure()) return;
+    Xvfb x;
+    ASSERT_TRUE(x.start()) << "Xvfb did not start";
+    auto broker = Mosquitto::start();
+    ASSERT_TRUE(broker);
+    Client client(x);
+    client.start();
+    if (::testing::Test::HasFatalFailure()) return;
+    client.setBroker(broker->port());
+    client.click(at::kDecodeRaw);
+    client.click(at::kConnect);
+    Recorder rec(*broker, {"--decode-raw"});   // the form's defaults otherwise, as the client's
+    ASSERT_TRUE(waitForClientSubscriptions(*broker, 4, 20s));
+    Simulator sim;
+    sim.start(broker->port(), {"--count", "60", "--rate", "150", "--seed", "12"});
+    ASSERT_TRUE(sim.waitSent(60, 60s)) << sim.output();
+    const std::string last = expectedLine(sim.sent().back());
+    const std::vector<std::string> saved =
+        withoutSaveReports(client.saveUntil([&](const std::vector<std::string>& l) { return contains(l, last); }, 30s));
+    ASSERT_TRUE(waitUntil([&] { return has(rec.texts(), last); }, 20s));
+    EXPECT_EQ(messageLines(saved).size(), 60u);
+    EXPECT_EQ(rec.texts(), saved);
 }
 
 TEST(Recorder, GoesOnAfterTheBrokerIsKilledAndRestartedOnItsPort) {
