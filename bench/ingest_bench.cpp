@@ -31,6 +31,7 @@
 #include "mqtt/broker_connection.h"
 #include "mqtt/mqtt_worker.h"
 #include "mqtt/packet_codec.h"
+#include "mqtt/packet_stream.h"
 #include "tests/mqtt/mesh_envelope.h"
 
 namespace {

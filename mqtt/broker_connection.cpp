@@ -2,66 +2,114 @@
 
 #include <fcntl.h>
 #include <netdb.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <openssl/err.h>
 
 #include <cerrno>
-#include <chrono>
 #include <climits>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace vchat {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// One name lookup on a thread of its own. Whoever finishes last (the lookup or the waiter that gave
+// up) frees the address list.
+struct LookupJob {
+    std::string host;
+    std::string port;
+    AddressResolver resolve;
+    StopSignal done;
+    std::mutex mutex;
+    bool finished = false;
+    bool abandoned = false;
+    int rc = EAI_FAIL;
+    addrinfo* list = nullptr;
+};
 
-int msLeft(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(std::min<long long>(left, INT_MAX)) : 0;
+int callResolver(const AddressResolver& resolve, const std::string& host, const std::string& port,
+                 addrinfo** list) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    if (resolve) return resolve(host.c_str(), port.c_str(), &hints, list);
+    return ::getaddrinfo(host.c_str(), port.c_str(), &hints, list);
 }
 
-// poll on one descriptor until `events` or the deadline; retries after signals.
-// Returns the revents, 0 on time-out, -1 on error.
-int pollUntil(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        pollfd p{fd, events, 0};
-        const int n = ::poll(&p, 1, msLeft(deadline));
-        if (n > 0) return p.revents;
-        if (n == 0) return 0;
-        if (errno != EINTR) return -1;
+// The address list for host and port, or null. A raised stop returns null at once.
+addrinfo* lookUp(const std::string& host, const std::string& port, const ConnectControl& control) {
+    addrinfo* list = nullptr;
+    if (control.stop == nullptr) {
+        return callResolver(control.resolve, host, port, &list) == 0 ? list : nullptr;
     }
+    auto job = std::make_shared<LookupJob>();
+    job->host = host;
+    job->port = port;
+    job->resolve = control.resolve;
+    try {
+        std::thread([job] {
+            addrinfo* found = nullptr;
+            const int rc = callResolver(job->resolve, job->host, job->port, &found);
+            std::lock_guard<std::mutex> lock(job->mutex);
+            if (job->abandoned) {
+                if (found != nullptr) ::freeaddrinfo(found);
+            } else {
+                job->rc = rc;
+                job->list = found;
+            }
+            job->finished = true;
+            job->done.raise();
+        }).detach();
+    } catch (const std::system_error&) {
+        return callResolver(control.resolve, host, port, &list) == 0 ? list : nullptr;
+    }
+    const Deadline never = SteadyClock::time_point::max();
+    const WaitResult waited = waitSocket(job->done.waitHandle(), WaitFor::Read, never, control.stop);
+    std::lock_guard<std::mutex> lock(job->mutex);
+    if (waited != WaitResult::Ready || !job->finished) {
+        if (job->finished && job->list != nullptr) ::freeaddrinfo(job->list);
+        job->list = nullptr;
+        job->abandoned = true;
+        return nullptr;
+    }
+    return job->rc == 0 ? job->list : nullptr;
 }
 
-bool connectOne(int fd, const addrinfo* ai) {
+bool connectOne(int fd, const addrinfo* ai, const StopSignal* stop) {
     if (::connect(fd, ai->ai_addr, ai->ai_addrlen) == 0) return true;
     if (errno != EINPROGRESS && errno != EINTR) return false;
-    const int revents = pollUntil(fd, POLLOUT, Clock::now() + std::chrono::seconds(kConnectTimeoutSec));
-    if (revents <= 0) return false;
+    if (waitSocket(fd, WaitFor::Write, deadlineIn(kConnectTimeoutSec * 1000), stop) != WaitResult::Ready) {
+        return false;
+    }
     int pending = 0;
     socklen_t len = sizeof pending;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &len) != 0) return false;
     return pending == 0;
 }
 
-bool sendPlain(int fd, const char* data, std::size_t size) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(kSendStallTimeoutMs);
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+// Waits for the socket to take or give bytes again while a write is under way.
+bool waitDuringWrite(const BrokerConnection& conn, WaitFor direction, Deadline deadline) {
+    return waitSocket(conn.sock.get(), direction, deadline, conn.stop) == WaitResult::Ready;
+}
+
+// Sends bytes; `sent` counts what went out, also on failure.
+bool sendPlain(const BrokerConnection& conn, const char* data, std::size_t size, int stallMs,
+               std::size_t& sent) {
+    Deadline deadline = deadlineIn(stallMs);
+    while (sent < size) {
+        const ssize_t n = ::send(conn.sock.get(), data + sent, size - sent, 0);
         if (n > 0) {
-            data += n;
-            size -= static_cast<std::size_t>(n);
-            deadline = Clock::now() + std::chrono::milliseconds(kSendStallTimeoutMs);
+            sent += static_cast<std::size_t>(n);
+            deadline = deadlineIn(stallMs);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const int revents = pollUntil(fd, POLLOUT, deadline);
-            if (revents <= 0 || (revents & (POLLERR | POLLNVAL))) return false;
+            if (!waitDuringWrite(conn, WaitFor::Write, deadline)) return false;
             continue;
         }
         return false;
@@ -69,27 +117,27 @@ bool sendPlain(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-bool sendTls(BrokerConnection& conn, const char* data, std::size_t size) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(kSendStallTimeoutMs);
-    while (size > 0) {
-        const int chunk = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+bool sendTls(BrokerConnection& conn, const char* data, std::size_t size, int stallMs, std::size_t& sent) {
+    Deadline deadline = deadlineIn(stallMs);
+    while (sent < size) {
+        const int chunk = static_cast<int>(std::min<std::size_t>(size - sent, INT_MAX));
         ERR_clear_error();
-        const int n = SSL_write(conn.ssl.get(), data, chunk);
+        const int n = SSL_write(conn.ssl.get(), data + sent, chunk);
         if (n > 0) {
-            data += n;
-            size -= static_cast<std::size_t>(n);
-            deadline = Clock::now() + std::chrono::milliseconds(kSendStallTimeoutMs);
+            sent += static_cast<std::size_t>(n);
+            deadline = deadlineIn(stallMs);
             continue;
         }
-        // The same buffer is offered again after a retry, as the TLS library requires.
+        // The same bytes are offered again after a retry, as the TLS library requires. A retry
+        // that never comes leaves part of a record with the library: the connection is then out
+        // of step, which the caller learns from the false result.
         const int err = SSL_get_error(conn.ssl.get(), n);
-        short events = 0;
-        if (err == SSL_ERROR_WANT_WRITE) events = POLLOUT;
-        else if (err == SSL_ERROR_WANT_READ) events = POLLIN;
-        else if (err == SSL_ERROR_SYSCALL && errno == EINTR) continue;
-        else return false;
-        const int revents = pollUntil(conn.sock.get(), events, deadline);
-        if (revents <= 0 || (revents & POLLNVAL)) return false;
+        if (err == SSL_ERROR_SYSCALL && errno == EINTR) continue;
+        if (err != SSL_ERROR_WANT_WRITE && err != SSL_ERROR_WANT_READ) return false;
+        if (!waitDuringWrite(conn, err == SSL_ERROR_WANT_READ ? WaitFor::Read : WaitFor::Write, deadline)) {
+            conn.outOfStep = true;   // the library holds part of a record
+            return false;
+        }
     }
     return true;
 }
@@ -106,18 +154,17 @@ void SocketFd::reset(int fd) {
     fd_ = fd;
 }
 
-int tcpConnect(const std::string& host, const std::string& port) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &list) != 0 || list == nullptr) return -1;
+int tcpConnect(const std::string& host, const std::string& port, const ConnectControl& control) {
+    startSockets();
+    addrinfo* list = lookUp(host, port, control);
+    if (list == nullptr) return -1;
 
     int result = -1;
     for (const addrinfo* ai = list; ai != nullptr && result < 0; ai = ai->ai_next) {
+        if (control.stop != nullptr && control.stop->raised()) break;
         SocketFd fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol));
         if (!fd.valid() || !setBlocking(fd.get(), false)) continue;
-        if (connectOne(fd.get(), ai)) result = fd.release();
+        if (connectOne(fd.get(), ai, control.stop)) result = fd.release();
     }
     ::freeaddrinfo(list);
     return result;
@@ -130,18 +177,15 @@ bool setBlocking(int fd, bool blocking) {
     return wanted == flags || ::fcntl(fd, F_SETFL, wanted) == 0;
 }
 
-bool setIoTimeouts(int fd, int timeoutMs) {
-    timeval tv{};
-    tv.tv_sec = timeoutMs / 1000;
-    tv.tv_usec = (timeoutMs % 1000) * 1000;
-    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 &&
-           ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
-}
-
-bool sendRaw(BrokerConnection& conn, const std::string& bytes) {
-    if (!conn.sock.valid()) return false;
-    if (conn.tls) return conn.ssl != nullptr && sendTls(conn, bytes.data(), bytes.size());
-    return sendPlain(conn.sock.get(), bytes.data(), bytes.size());
+bool sendRaw(BrokerConnection& conn, const std::string& bytes, int stallTimeoutMs) {
+    startSockets();
+    if (!conn.sock.valid() || conn.outOfStep) return false;
+    if (conn.tls && conn.ssl == nullptr) return false;
+    std::size_t sent = 0;
+    const bool ok = conn.tls ? sendTls(conn, bytes.data(), bytes.size(), stallTimeoutMs, sent)
+                             : sendPlain(conn, bytes.data(), bytes.size(), stallTimeoutMs, sent);
+    if (!ok && sent > 0) conn.outOfStep = true;
+    return ok;
 }
 
 IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n) {
@@ -153,7 +197,7 @@ IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n) {
             const int got = SSL_read(conn.ssl.get(), dst, static_cast<int>(std::min<std::size_t>(n, INT_MAX)));
             if (got > 0) return {IoStatus::Ok, static_cast<std::size_t>(got)};
             const int err = SSL_get_error(conn.ssl.get(), got);
-            if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) return {IoStatus::Timeout, 0};
+            if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) return {IoStatus::NotReady, 0};
             if (err == SSL_ERROR_ZERO_RETURN) return {IoStatus::Closed, 0};
             if (err == SSL_ERROR_SYSCALL && errno == EINTR) continue;
             return {IoStatus::Error, 0};
@@ -164,7 +208,7 @@ IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n) {
         if (got > 0) return {IoStatus::Ok, static_cast<std::size_t>(got)};
         if (got == 0) return {IoStatus::Closed, 0};
         if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return {IoStatus::Timeout, 0};
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return {IoStatus::NotReady, 0};
         return {IoStatus::Error, 0};
     }
 }
@@ -173,24 +217,32 @@ IoResult waitReadable(BrokerConnection& conn, int timeoutMs) {
     if (!conn.sock.valid()) return {IoStatus::Error, 0};
     // Bytes the TLS library already took off the socket never make the socket readable again.
     if (conn.tls && conn.ssl && SSL_has_pending(conn.ssl.get())) return {IoStatus::Ok, 0};
-    const int revents =
-        pollUntil(conn.sock.get(), POLLIN, Clock::now() + std::chrono::milliseconds(timeoutMs));
-    if (revents == 0) return {IoStatus::Timeout, 0};
-    if (revents < 0 || (revents & POLLNVAL)) return {IoStatus::Error, 0};
-    // Hang-up and error also count as ready: the read that follows tells closed from broken.
-    return {IoStatus::Ok, 0};
+    switch (waitSocket(conn.sock.get(), WaitFor::Read, deadlineIn(timeoutMs), conn.stop)) {
+    case WaitResult::Ready:
+        // Hang-up and error also count as ready: the read that follows tells closed from broken.
+        return {IoStatus::Ok, 0};
+    case WaitResult::TimedOut:
+        return {IoStatus::NotReady, 0};
+    case WaitResult::Stopped:
+        return {IoStatus::Stopped, 0};
+    case WaitResult::Failed:
+        break;
+    }
+    return {IoStatus::Error, 0};
 }
 
 void closeConnection(BrokerConnection& conn) {
     if (conn.ssl) {
-        // One close_notify, without waiting for the broker's; a dead peer only makes it fail.
-        if (SSL_is_init_finished(conn.ssl.get())) SSL_shutdown(conn.ssl.get());
+        // One close_notify, without waiting for the broker's; a dead peer only makes it fail. A
+        // record cut off half-way must not be followed by another.
+        if (SSL_is_init_finished(conn.ssl.get()) && !conn.outOfStep) SSL_shutdown(conn.ssl.get());
         ERR_clear_error();
         conn.ssl.reset();
     }
     conn.sslCtx.reset();
     conn.sock.reset();
     conn.tls = false;
+    conn.outOfStep = false;
 }
 
 }  // namespace vchat

@@ -1,14 +1,21 @@
 // One open broker connection, plain TCP or TLS, and the byte operations on it.
 //
-// Error convention of this layer: bool for "did it all happen", an IoResult for reads and waits so
-// that a time-out is never confused with a closed or broken connection. Nothing here writes to the log.
+// Sockets stay non-blocking for their whole life; every wait goes through waitSocket, so the
+// connection's StopSignal ends any of them at once. Error convention of this layer: bool for "did it
+// all happen", an IoResult for reads and waits so that "nothing yet" is never confused with a closed
+// or broken connection. Nothing here writes to the log.
 #pragma once
 
 #include <openssl/ssl.h>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
+
+#include "mqtt/socket_wait.h"
+
+struct addrinfo;
 
 namespace vchat {
 
@@ -50,13 +57,26 @@ struct BrokerConnection {
     SslPtr ssl;          // set by the TLS layer; null for plain TCP
     SslCtxPtr sslCtx;    // set together with ssl
     bool tls = false;    // all traffic goes through ssl
+    const StopSignal* stop = nullptr;   // cuts every wait on this connection short; may be null
+    bool outOfStep = false;   // a write stopped half-way: the peer holds part of a packet
+};
+
+// Name lookup with getaddrinfo's contract (the list is freed with freeaddrinfo). Tests replace it.
+using AddressResolver =
+    std::function<int(const char* host, const char* port, const addrinfo* hints, addrinfo** result)>;
+
+// How a connect may be cut short, and who looks names up.
+struct ConnectControl {
+    const StopSignal* stop = nullptr;   // raised: the connect gives up at once
+    AddressResolver resolve;            // empty: getaddrinfo
 };
 
 enum class IoStatus {
-    Ok,        // bytes arrived / the wait was satisfied
-    Timeout,   // nothing within the time-out; the connection may still be fine
-    Closed,    // orderly close by the peer
-    Error,     // the connection is broken
+    Ok,         // bytes arrived / the wait was satisfied
+    NotReady,   // nothing within the time given; the connection may still be fine
+    Closed,     // orderly close by the peer
+    Error,      // the connection is broken
+    Stopped,    // the connection's StopSignal was raised
 };
 
 struct IoResult {
@@ -65,19 +85,18 @@ struct IoResult {
 };
 
 // Resolves host and port (the port as a service name), tries each address with a
-// kConnectTimeoutSec non-blocking connect. Returns the connected socket, still non-blocking, or -1.
-int tcpConnect(const std::string& host, const std::string& port);
+// kConnectTimeoutSec non-blocking connect. Returns the connected socket, non-blocking, or -1.
+// With a stop signal the lookup runs on a thread of its own that the caller does not wait for once
+// the signal is raised; its late result is dropped.
+int tcpConnect(const std::string& host, const std::string& port, const ConnectControl& control = {});
 // Switches O_NONBLOCK off (blocking = true) or on. False when fcntl fails.
 bool setBlocking(int fd, bool blocking);
 
-// Bounds every blocking read and write on fd (SO_RCVTIMEO, SO_SNDTIMEO); a read that times out
-// reports IoStatus::Timeout. False when the options cannot be set.
-bool setIoTimeouts(int fd, int timeoutMs);
-
-// Writes every byte of `bytes` (loops over partial writes and EINTR). Never raises SIGPIPE.
-// True only when all bytes went out.
-bool sendRaw(BrokerConnection& conn, const std::string& bytes);
-// One read of at most n bytes. Blocking unless the socket is non-blocking.
+// Writes every byte of `bytes`, waiting while the peer takes nothing for at most stallTimeoutMs
+// (0: never waits). True only when all bytes went out. A write that ends part-way (time-out,
+// stop, error) marks the connection outOfStep, and later writes are refused.
+bool sendRaw(BrokerConnection& conn, const std::string& bytes, int stallTimeoutMs = kSendStallTimeoutMs);
+// One read of at most n bytes; NotReady when nothing is there yet.
 IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n);
 // Waits until something can be read: socket readable, or TLS holding pending bytes (checked first).
 IoResult waitReadable(BrokerConnection& conn, int timeoutMs);

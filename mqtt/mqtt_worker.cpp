@@ -12,7 +12,8 @@
 #include "mesh/receive.h"
 #include "mqtt/broker_connection.h"
 #include "mqtt/packet_codec.h"
-#include "mqtt/tls.h"
+#include "mqtt/packet_stream.h"
+#include "mqtt/session.h"
 
 namespace vchat {
 
@@ -34,16 +35,6 @@ constexpr char kJsonFilterSuffix[] = "/2/json/#";
 constexpr char kEnvelopeFilterSuffix[] = "/2/e/#";
 constexpr char kWorkerThreadName[] = "mqtt-worker";
 
-struct LoginAttempt {
-    const char* protocolVersion;
-    bool withCredentials;
-};
-constexpr LoginAttempt kLoginAttempts[] = {
-    {"3.1.1", true},
-    {"3.1.1", false},
-    {"3.1", true},
-    {"3.1", false},
-};
 
 std::mt19937 seededGenerator() {
     std::seed_seq seed{static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()),
@@ -57,22 +48,6 @@ std::mt19937 seededGenerator() {
         // No entropy device: the clock-based seed above serves.
     }
     return rng;
-}
-
-bool mqttLogin(BrokerConnection& conn, PacketStream& stream, const MqttConfig& config,
-               const LoginAttempt& attempt, std::mt19937& rng) {
-    const std::string clientId = makeClientId(rng);
-    const std::string empty;
-    const std::string& user = attempt.withCredentials ? config.user : empty;
-    const std::string& password = attempt.withCredentials ? config.password : empty;
-    if (!sendRaw(conn, buildConnect(clientId, user, password, attempt.protocolVersion,
-                                    static_cast<std::uint16_t>(kKeepAliveSec)))) {
-        return false;
-    }
-    MqttPacket packet;
-    if (readPacket(conn, stream, packet, kConnackTimeoutMs) != IoStatus::Ok) return false;
-    // A CONNACK body shorter than 2 bytes carries no return code: a refusal.
-    return packet.type == kPacketConnack && packet.body.size() >= 2 && packet.body[1] == '\x00';
 }
 
 // The topic is the part before the first line feed; an item without one is both topic and payload.
@@ -103,7 +78,9 @@ void MqttWorker::start(const MqttConfig& config, LogView* log) {
 
 void MqttWorker::stop() {
     running_.exchange(false);
+    stopSignal_.raise();
     if (thread_.joinable()) thread_.join();
+    stopSignal_.reset();
     phase_.store(WorkerPhase::Idle);
 }
 
@@ -144,47 +121,41 @@ std::int64_t MqttWorker::nowMs() const {
         .count();
 }
 
+bool MqttWorker::stopping() const {
+    return !running_.load() || stopSignal_.raised();
+}
+
 void MqttWorker::run(MqttConfig config, LogView* log) {
     pthread_setname_np(pthread_self(), kWorkerThreadName);
     if (!config.channelPsk.empty()) config.channelKey = decodeBase64(config.channelPsk);
 
+    const ConnectControl control{&stopSignal_, resolver_};
+    const TransportSettings transport = transportOf(config);
     BrokerConnection conn;
-    if (config.useTls) {
-        std::string error;
-        if (!tlsConnect(conn, config.host, config.port, config.verifyServer, config.caPath, config.tlsPsk,
-                        config.pskIdentity, config.pskKeyHex, error)) {
-            say(log, kTlsConnectFailedLine + error);
-            phase_.store(WorkerPhase::Ended);
-            return;
-        }
-        say(log, kTlsConnectedText);
-    } else {
-        const int fd = tcpConnect(config.host, config.port);
-        if (fd < 0) {
-            say(log, kTcpConnectFailedLine);
-            phase_.store(WorkerPhase::Ended);
-            return;
-        }
-        conn.sock.reset(fd);
-        setBlocking(fd, true);
-        say(log, kTcpConnectedText);
+    // A stop cuts the connect or the login short: that is what the user asked for, not a failure.
+    auto endConnecting = [&](const std::string& failureLine) {
+        closeConnection(conn);
+        say(log, stopping() ? kDisconnectedText : failureLine);
+        phase_.store(WorkerPhase::Ended);
+    };
+
+    std::string error;
+    if (!openTransport(transport, conn, control, error)) {
+        endConnecting(config.useTls ? kTlsConnectFailedLine + error : std::string(kTcpConnectFailedLine));
+        return;
     }
-    // Every blocking read and write is bounded, so a silent broker cannot hold the thread.
-    setIoTimeouts(conn.sock.get(), kPacketCompletionTimeoutMs);
+    say(log, config.useTls ? kTlsConnectedText : kTcpConnectedText);
 
     std::mt19937 rng = seededGenerator();
     PacketStream stream;
-    bool loggedIn = false;
-    for (const LoginAttempt& attempt : kLoginAttempts) {
-        if (mqttLogin(conn, stream, config, attempt, rng)) {
-            loggedIn = true;
-            break;
-        }
-    }
-    if (!loggedIn) {
-        say(log, kLoginFailedText);
-        closeConnection(conn);
-        phase_.store(WorkerPhase::Ended);
+    LoginRequest request;
+    request.user = config.user;
+    request.password = config.password;
+    request.keepAliveSec = static_cast<std::uint16_t>(kKeepAliveSec);
+    request.attempts = kFallbackLoginAttempts;
+    request.attemptCount = std::size(kFallbackLoginAttempts);
+    if (logIn(conn, stream, transport, control, request, rng) != LoginOutcome::Accepted) {
+        endConnecting(kLoginFailedText);
         return;
     }
     say(log, kConnectedToBrokerText);
@@ -192,6 +163,7 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
 
     bool connected = true;
     auto connectionLost = [&] {
+        if (stopping()) return;   // the loop's stop test says goodbye
         say(log, kConnectionLostText);
         closeConnection(conn);
         connected = false;
@@ -201,7 +173,7 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
     std::vector<std::string> filters{config.rootTopic + kJsonFilterSuffix};
     if (config.decodeRaw) filters.push_back(config.rootTopic + kEnvelopeFilterSuffix);
     for (const std::string& filter : filters) {
-        if (!sendRaw(conn, buildSubscribe(makeSubscribeId(rng), filter))) {
+        if (!subscribe(conn, filter, rng)) {
             connectionLost();
             break;
         }
@@ -215,42 +187,27 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
     std::int64_t unansweredPingMs = 0;
 
     for (;;) {
-        if (!running_.load()) {
-            if (connected) {
-                sendRaw(conn, buildDisconnect());   // the connection is closed next whatever happens
-                closeConnection(conn);
-            }
+        if (stopping()) {
+            // DISCONNECT only when the socket takes it at once: quitting never waits on the broker.
+            if (connected) sendRaw(conn, buildDisconnect(), 0);
+            closeConnection(conn);
             say(log, kDisconnectedText);
             return;
         }
         if (!connected) {
             // Nothing to do without a connection but wait for stop; the queue keeps what arrives.
-            std::this_thread::sleep_for(std::chrono::milliseconds(kPollTimeoutMs));
+            waitSocket(stopSignal_.waitHandle(), WaitFor::Read, deadlineIn(kPollTimeoutMs), nullptr);
             continue;
         }
 
-        bool writeFailed = false;
-        {
-            std::lock_guard<std::mutex> lock(queueMutex_);
-            std::string topic;
-            std::string payload;
-            while (!outQueue_.empty()) {
-                splitQueueItem(outQueue_.front(), topic, payload);
-                if (!sendRaw(conn, buildPublish(topic, payload))) {
-                    writeFailed = true;   // the item stays at the front for the next connection
-                    break;
-                }
-                say(log, kSentText + topic + kSentSeparatorText + payload);
-                outQueue_.pop_front();
-            }
-        }
-        if (writeFailed) {
+        if (!publishQueued(conn, log)) {
             connectionLost();
             continue;
         }
 
         MqttPacket packet;
         const IoStatus status = readPacket(conn, stream, packet, kPollTimeoutMs);
+        if (status == IoStatus::Stopped) continue;
         if (status == IoStatus::Closed || status == IoStatus::Error) {
             connectionLost();
             continue;
@@ -283,6 +240,29 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
                 unansweredPingMs = now;
             }
         }
+    }
+}
+
+bool MqttWorker::publishQueued(BrokerConnection& conn, LogView* log) {
+    // The lock guards the queue only: a write that waits on the broker never holds up Send.
+    for (;;) {
+        std::string item;
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            if (outQueue_.empty()) return true;
+            item = outQueue_.front();
+        }
+        std::string topic;
+        std::string payload;
+        splitQueueItem(item, topic, payload);
+        // Only this thread removes items, so the front is still this one afterwards. An item whose
+        // write failed stays at the front for the next connection.
+        if (!sendRaw(conn, buildPublish(topic, payload))) return false;
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            outQueue_.pop_front();
+        }
+        say(log, kSentText + topic + kSentSeparatorText + payload);
     }
 }
 

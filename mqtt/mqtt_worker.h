@@ -1,12 +1,15 @@
 // The one broker connection, run on a thread of its own.
 //
-// The thread connects, logs in, subscribes and loops until stop. It never reconnects: a failed
+// The thread connects, logs in, subscribes and loops until stop. stop returns promptly in every
+// state: each wait of the thread watches a stop signal, and a name lookup runs where stop need not
+// wait for it. It never reconnects: a failed
 // connect or login ends the thread (running stays set until stop); a connection lost while looping
 // is reported once in the log and closed, and the thread then only waits for stop. Queued items
 // survive all of this and go out with the next connection, in order.
 //
-// Lock order: queueMutex first, then the LogView's mutex. Never take queueMutex while holding the
-// log's lock.
+// queueMutex guards the outgoing queue only: the worker holds it to look at, take or remove an item,
+// never across a socket write or a log append. Lock order, where both are ever held: queueMutex
+// first, then the LogView's mutex.
 #pragma once
 
 #include <atomic>
@@ -22,10 +25,11 @@
 #include "mesh/mqtt_config.h"
 #include "mesh/outgoing_text.h"
 #include "mesh/receive.h"
+#include "mqtt/broker_connection.h"
+#include "mqtt/socket_wait.h"
 
 namespace vchat {
 
-inline constexpr int kConnackTimeoutMs = 5000;
 inline constexpr int kPollTimeoutMs = 200;
 inline constexpr int kKeepAliveSec = 20;
 // Nothing at all from the broker this long after a PINGREQ means the connection is gone.
@@ -63,7 +67,7 @@ public:
     // Does nothing while running is set (also after the thread ended on its own, until stop).
     // Otherwise starts the thread on its own copy of `config`. `log` must outlive the thread.
     void start(const MqttConfig& config, LogView* log);
-    // Clears running and joins the thread. Returns when the thread has ended.
+    // Clears running, wakes the thread out of any wait and joins it. Returns when it has ended.
     void stop();
     // Appends topic + "\n" + payload to the outgoing queue.
     void enqueuePublish(const std::string& topic, const std::string& payload);
@@ -77,6 +81,9 @@ public:
     // Sends every line to `sink` instead of the LogView (start's log may then be null). Call only
     // while no thread runs.
     void setSink(WorkerSink sink) { sink_ = std::move(sink); }
+    // Replaces the name lookup (tests hold it to show that stop need not wait for it). Call only
+    // while no thread runs.
+    void setResolver(AddressResolver resolver) { resolver_ = std::move(resolver); }
 
     WorkerPhase phase() const { return phase_.load(); }
 
@@ -88,6 +95,9 @@ public:
 
 private:
     void run(MqttConfig config, LogView* log);
+    bool stopping() const;
+    // Publishes the queued items in order; false when a write failed (that item stays queued).
+    bool publishQueued(BrokerConnection& conn, LogView* log);
     std::int64_t nowMs() const;
     void say(LogView* log, const std::string& text, LineKind kind = LineKind::Status,
              std::string_view topic = {});
@@ -99,6 +109,8 @@ private:
     std::atomic<std::uint64_t> publishesHandled_{0};
     MonotonicMsClock clock_;   // empty: the steady clock
     WorkerSink sink_;          // empty: lines go to the LogView
+    AddressResolver resolver_;   // empty: getaddrinfo
+    StopSignal stopSignal_;      // raised by stop: ends every wait of the thread at once
     std::atomic<WorkerPhase> phase_{WorkerPhase::Idle};
 };
 

@@ -1,6 +1,5 @@
 #include "mqtt/packet_codec.h"
 
-#include <chrono>
 #include <new>
 #include <utility>
 
@@ -8,7 +7,6 @@ namespace vchat {
 
 namespace {
 
-constexpr char kClientIdPrefix[] = "korvane-";
 constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr char kProtocolNameV311[] = "MQTT";
 constexpr char kProtocolNameV31[] = "MQIsdp";
@@ -106,8 +104,8 @@ std::string buildDisconnect() {
     return std::string{kHeaderDisconnect, '\x00'};
 }
 
-std::string makeClientId(std::mt19937& rng) {
-    std::string id = kClientIdPrefix;
+std::string makeClientId(std::mt19937& rng, std::string_view prefix) {
+    std::string id(prefix);
     for (int i = 0; i < 10; ++i) {
         const std::uint32_t r = rng();
         id.push_back(kHexDigits[(r >> 4) & 0xF]);
@@ -182,73 +180,6 @@ bool parsePublish(std::string_view body, std::string& topic, std::string& payloa
     topic.assign(body.substr(2, topicLength));
     payload.assign(body.substr(2 + topicLength));
     return true;
-}
-
-IoStatus readPacket(BrokerConnection& conn, PacketStream& stream, MqttPacket& packet, int timeoutMs,
-                    int completionTimeoutMs) {
-    using Clock = std::chrono::steady_clock;
-    Clock::time_point deadline;
-    bool started = false;
-    auto fail = [&stream](IoStatus status) {
-        resetFrame(stream.frame);
-        stream.buffer.clear();
-        stream.begin = 0;
-        return status;
-    };
-
-    for (;;) {
-        if (stream.begin < stream.buffer.size()) {
-            std::size_t consumed = 0;
-            const FrameStatus status =
-                feedFrame(stream.frame, stream.buffer.data() + stream.begin,
-                          stream.buffer.size() - stream.begin, consumed);
-            stream.begin += consumed;
-            if (stream.begin == stream.buffer.size()) {
-                stream.buffer.clear();
-                stream.begin = 0;
-            }
-            if (status == FrameStatus::Complete) {
-                packet = takePacket(stream.frame);
-                return IoStatus::Ok;
-            }
-            if (status == FrameStatus::Failed) return fail(IoStatus::Error);
-        }
-        if (!started && frameStarted(stream.frame)) {
-            started = true;
-            deadline = Clock::now() + std::chrono::milliseconds(completionTimeoutMs);
-        }
-
-        int waitMs = timeoutMs;
-        if (started) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) return fail(IoStatus::Error);
-            waitMs = static_cast<int>(left);
-        }
-        const IoResult ready = waitReadable(conn, waitMs);
-        if (ready.status == IoStatus::Timeout) {
-            // A packet that has begun and stalls means the connection is no longer usable.
-            if (started) return fail(IoStatus::Error);
-            return IoStatus::Timeout;
-        }
-        if (ready.status != IoStatus::Ok) return fail(ready.status);
-
-        // Everything buffered has been framed, so the buffer is empty here.
-        try {
-            stream.buffer.resize(PacketStream::kChunk);
-        } catch (const std::bad_alloc&) {
-            return fail(IoStatus::Error);
-        }
-        const IoResult got = recvSome(conn, stream.buffer.data(), stream.buffer.size());
-        stream.buffer.resize(got.status == IoStatus::Ok ? got.bytes : 0);
-        stream.begin = 0;
-        if (got.status == IoStatus::Timeout) {
-            // Readable but nothing to hand out yet (a TLS record still incomplete).
-            if (!started) return IoStatus::Timeout;
-            continue;
-        }
-        if (got.status != IoStatus::Ok) return fail(got.status);
-    }
 }
 
 }  // namespace vchat

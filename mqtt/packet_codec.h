@@ -1,11 +1,10 @@
 // MQTT control packets the client sends and receives (QoS 0 only).
 //
-// Sections: packet builders (pure), the resumable frame reader (pure), PUBLISH splitting (pure),
-// and readPacket, which runs the frame reader over a BrokerConnection.
+// Pure code over byte buffers: packet builders, the resumable frame reader, PUBLISH splitting.
+// Reading packets off a connection is packet_stream.h.
 //
 // Error convention of this header: builders cannot fail; the frame reader reports a FrameStatus;
-// parsePublish returns bool with out-parameters untouched on failure; readPacket returns an IoStatus
-// so that a time-out is never confused with a closed or broken connection.
+// parsePublish returns bool with out-parameters untouched on failure.
 #pragma once
 
 #include <cstddef>
@@ -14,12 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "mqtt/broker_connection.h"
-
 namespace vchat {
 
-// Once the first byte of a packet has arrived, the rest must follow within this time.
-inline constexpr int kPacketCompletionTimeoutMs = 10000;
 // Largest remaining length the four-byte field can carry.
 inline constexpr std::uint32_t kMaxRemainingLength = 268435455;
 
@@ -50,8 +45,9 @@ std::string buildPublish(std::string_view topic, std::string_view payload);
 std::string buildPingreq();
 std::string buildDisconnect();
 
-// "korvane-" and 20 lowercase hexadecimal digits drawn from `rng` (never the C rand).
-std::string makeClientId(std::mt19937& rng);
+inline constexpr std::string_view kClientIdPrefix = "korvane-";
+// `prefix` and 20 lowercase hexadecimal digits drawn from `rng` (never the C rand).
+std::string makeClientId(std::mt19937& rng, std::string_view prefix = kClientIdPrefix);
 // A SUBSCRIBE packet identifier from `rng`, never 0.
 std::uint16_t makeSubscribeId(std::mt19937& rng);
 
@@ -88,23 +84,5 @@ bool frameStarted(const FrameReader& reader);
 // Splits a QoS 0 PUBLISH body into topic and payload (possibly empty). False, outputs untouched,
 // when the body is shorter than its own topic length says.
 bool parsePublish(std::string_view body, std::string& topic, std::string& payload);
-
-// ---- Reading packets from a connection ----
-
-// The per-connection read state: bytes read ahead of the current packet and the frame in progress.
-struct PacketStream {
-    static constexpr std::size_t kChunk = 16384;
-    FrameReader frame;
-    std::string buffer;      // bytes read from the connection, not yet framed
-    std::size_t begin = 0;   // first unframed byte in buffer
-};
-
-// Reads one whole packet into `packet`.
-// Ok: a packet. Timeout: no byte of a packet arrived within timeoutMs (nothing is lost; the stream
-// stays usable). Closed / Error: the connection was closed or is broken, or a packet that had begun
-// did not complete within completionTimeoutMs, or its body could not be stored; the stream is then
-// out of step and the connection should be closed.
-IoStatus readPacket(BrokerConnection& conn, PacketStream& stream, MqttPacket& packet, int timeoutMs,
-                    int completionTimeoutMs = kPacketCompletionTimeoutMs);
 
 }  // namespace vchat

@@ -1,19 +1,15 @@
 // TLS layer.
 //
-// Sections: error texts; the socket BIO that never raises SIGPIPE; small helpers (hex, waits,
+// Sections: error texts; small helpers (hex,
 // error texts); the PSK callback; tlsConnect.
 #include "mqtt/tls.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <openssl/bio.h>
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -39,108 +35,6 @@ constexpr std::string_view kVerifyResultText = " verify_result=";
 constexpr std::string_view kPeerSubjectText = " peer_subject=";
 constexpr std::string_view kIssuerText = " issuer=";
 constexpr std::string_view kOutOfMemoryText = "out of memory";
-
-// ---- Socket BIO with MSG_NOSIGNAL writes ----------------------------------------------------------
-// OpenSSL's own socket BIO writes with write(), so a peer that has gone makes every SSL_write and
-// SSL_shutdown raise SIGPIPE. This BIO does the same job with send(MSG_NOSIGNAL).
-
-struct SocketBioState {
-    int fd = -1;
-    bool eof = false;
-};
-
-SocketBioState* bioState(BIO* bio) { return static_cast<SocketBioState*>(BIO_get_data(bio)); }
-
-int socketBioCreate(BIO* bio) {
-    auto* state = new (std::nothrow) SocketBioState();
-    if (state == nullptr) return 0;
-    BIO_set_data(bio, state);
-    BIO_set_init(bio, 0);
-    BIO_set_shutdown(bio, BIO_NOCLOSE);
-    return 1;
-}
-
-int socketBioDestroy(BIO* bio) {
-    if (bio == nullptr) return 0;
-    SocketBioState* state = bioState(bio);
-    if (state != nullptr && BIO_get_init(bio) && BIO_get_shutdown(bio) == BIO_CLOSE && state->fd >= 0)
-        ::close(state->fd);
-    delete state;
-    BIO_set_data(bio, nullptr);
-    BIO_set_init(bio, 0);
-    return 1;
-}
-
-int socketBioWrite(BIO* bio, const char* data, int len) {
-    BIO_clear_retry_flags(bio);
-    if (len <= 0) return 0;
-    ssize_t n = ::send(bioState(bio)->fd, data, static_cast<std::size_t>(len), MSG_NOSIGNAL);
-    if (n < 0 && BIO_sock_non_fatal_error(errno)) BIO_set_retry_write(bio);
-    return static_cast<int>(n);
-}
-
-int socketBioRead(BIO* bio, char* data, int len) {
-    BIO_clear_retry_flags(bio);
-    if (data == nullptr || len <= 0) return 0;
-    SocketBioState* state = bioState(bio);
-    ssize_t n = ::recv(state->fd, data, static_cast<std::size_t>(len), 0);
-    if (n == 0) state->eof = true;
-    if (n < 0 && BIO_sock_non_fatal_error(errno)) BIO_set_retry_read(bio);
-    return static_cast<int>(n);
-}
-
-int socketBioPuts(BIO* bio, const char* text) {
-    return socketBioWrite(bio, text, static_cast<int>(std::strlen(text)));
-}
-
-long socketBioCtrl(BIO* bio, int cmd, long num, void* ptr) {
-    SocketBioState* state = bioState(bio);
-    switch (cmd) {
-    case BIO_C_SET_FD:
-        state->fd = *static_cast<int*>(ptr);
-        state->eof = false;
-        BIO_set_shutdown(bio, static_cast<int>(num));
-        BIO_set_init(bio, 1);
-        return 1;
-    case BIO_C_GET_FD:
-        if (!BIO_get_init(bio)) return -1;
-        if (ptr != nullptr) *static_cast<int*>(ptr) = state->fd;
-        return state->fd;
-    case BIO_CTRL_GET_CLOSE:
-        return BIO_get_shutdown(bio);
-    case BIO_CTRL_SET_CLOSE:
-        BIO_set_shutdown(bio, static_cast<int>(num));
-        return 1;
-    case BIO_CTRL_EOF:
-        // Lets the TLS library tell an unexpected end of stream from a failed read.
-        return state->eof ? 1 : 0;
-    case BIO_CTRL_DUP:
-    case BIO_CTRL_FLUSH:
-        return 1;
-    default:
-        return 0;
-    }
-}
-
-// Built once, then only read; never freed, as OpenSSL's own methods are not.
-const BIO_METHOD* noSignalSocketMethod() {
-    static const BIO_METHOD* method = [] {
-        int type = BIO_get_new_index();
-        if (type == -1) return static_cast<BIO_METHOD*>(nullptr);
-        // The descriptor bit lets SSL_get_fd find the socket through this BIO.
-        BIO_METHOD* m = BIO_meth_new(type | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
-                                     "socket without SIGPIPE");
-        if (m == nullptr) return m;
-        if (!BIO_meth_set_write(m, socketBioWrite) || !BIO_meth_set_read(m, socketBioRead) ||
-            !BIO_meth_set_puts(m, socketBioPuts) || !BIO_meth_set_ctrl(m, socketBioCtrl) ||
-            !BIO_meth_set_create(m, socketBioCreate) || !BIO_meth_set_destroy(m, socketBioDestroy)) {
-            BIO_meth_free(m);
-            return static_cast<BIO_METHOD*>(nullptr);
-        }
-        return m;
-    }();
-    return method;
-}
 
 // ---- Small helpers ---------------------------------------------------------------------------------
 
@@ -239,22 +133,6 @@ int hexToBytes(std::string_view hex, std::array<std::uint8_t, kMaxPskKeyBytes>& 
     return static_cast<int>(written);
 }
 
-bool waitSocket(int fd, SocketWait direction, int timeoutMs) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    pollfd p{};
-    p.fd = fd;
-    p.events = direction == SocketWait::Read ? POLLIN : POLLOUT;
-    for (;;) {
-        // Rounded up: a wait that ends before the deadline would be taken for something else.
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        int rc = ::poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-        if (rc > 0) return true;
-        if (rc == 0) return false;
-        if (errno != EINTR) return false;
-    }
-}
-
 std::string sslErrorText() { return errorCodeText(ERR_get_error()); }
 
 unsigned int pskClientCallback(SSL* ssl, const char* /*hint*/, char* identity,
@@ -283,22 +161,16 @@ unsigned int pskClientCallback(SSL* ssl, const char* /*hint*/, char* identity,
 
 bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::string& port,
                 bool verifyServer, const std::string& caPath, bool tlsPsk,
-                const std::string& pskIdentity, const std::string& pskKeyHex, std::string& error) {
-    using Clock = std::chrono::steady_clock;
+                const std::string& pskIdentity, const std::string& pskKeyHex, std::string& error,
+                const ConnectControl& control) {
     // Idempotent and thread-safe; loads the error strings the texts below are made of.
     OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
     // Errors left by earlier calls on this thread must not show up in this attempt's texts.
     ERR_clear_error();
 
-    SocketFd sock(tcpConnect(host, port));
+    SocketFd sock(tcpConnect(host, port, control));
     if (!sock.valid()) {
         error = kTcpConnectFailedText;
-        return false;
-    }
-    // The socket stays non-blocking through the handshake so that every wait is bounded by the
-    // handshake deadline; it becomes blocking once the handshake is done.
-    if (!setBlocking(sock.get(), false)) {
-        error = std::string(kConnectFailedText) + std::strerror(errno);
         return false;
     }
 
@@ -332,14 +204,11 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
         error = setupFailureText(kSslNewFailedText);
         return false;
     }
-    BIO* bio = nullptr;
-    if (const BIO_METHOD* method = noSignalSocketMethod()) bio = BIO_new(method);
-    if (bio == nullptr) {
+    // The socket BIO does not close the descriptor: the connection's SocketFd does.
+    if (SSL_set_fd(ssl.get(), sock.get()) != 1) {
         error = setupFailureText(kSslNewFailedText);
         return false;
     }
-    BIO_set_fd(bio, sock.get(), BIO_NOCLOSE);
-    SSL_set_bio(ssl.get(), bio, bio);   // the SSL object owns the BIO from here
 
     if (tlsPsk) {
         auto* creds = new (std::nothrow) PskCredentials{pskIdentity, pskKeyHex};
@@ -355,7 +224,7 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
         return false;
     }
 
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kTlsHandshakeTimeoutMs);
+    const Deadline deadline = deadlineIn(kTlsHandshakeTimeoutMs);
     for (;;) {
         ERR_clear_error();
         int rc = SSL_connect(ssl.get());
@@ -365,18 +234,12 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
             error = handshakeFailureText(ssl.get(), false);
             return false;
         }
-        // Rounded up, so a wait that times out has really reached the deadline.
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0 ||
-            !waitSocket(sock.get(), reason == SSL_ERROR_WANT_READ ? SocketWait::Read : SocketWait::Write,
-                        static_cast<int>(left.count()))) {
-            error = handshakeFailureText(ssl.get(), Clock::now() >= deadline);
+        const WaitResult waited = waitSocket(
+            sock.get(), reason == SSL_ERROR_WANT_READ ? WaitFor::Read : WaitFor::Write, deadline, control.stop);
+        if (waited != WaitResult::Ready) {
+            error = handshakeFailureText(ssl.get(), waited == WaitResult::TimedOut);
             return false;
         }
-    }
-    if (!setBlocking(sock.get(), true)) {
-        error = std::string(kConnectFailedText) + std::strerror(errno);
-        return false;
     }
     ERR_clear_error();
 
@@ -384,6 +247,7 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
     conn.ssl = std::move(ssl);
     conn.sslCtx = std::move(ctx);
     conn.tls = true;
+    conn.stop = control.stop;
     return true;
 }
 

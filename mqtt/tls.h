@@ -6,16 +6,13 @@
 //
 // What the byte operations (sendRaw, recvSome, waitReadable, closeConnection) may rely on for a
 // connection filled by tlsConnect:
-//  - the socket is blocking again, and the SSL object reads and writes it through a socket BIO whose
-//    writes use send(..., MSG_NOSIGNAL): SSL_write and SSL_shutdown on a connection the peer has
-//    closed fail with a result <= 0 and never raise SIGPIPE;
+//  - the socket stays non-blocking and the SSL object reads and writes it through OpenSSL's socket
+//    BIO; SIGPIPE is ignored process-wide (startSockets), so writes to a peer that has gone fail;
 //  - SSL_MODE_ENABLE_PARTIAL_WRITE is off, so SSL_write returns either the whole length or <= 0;
-//    SSL_ERROR_WANT_READ / SSL_ERROR_WANT_WRITE (an interrupted send or recv) mean "call SSL_write /
-//    SSL_read again with the same arguments"; SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER is on;
+//    SSL_ERROR_WANT_READ / SSL_ERROR_WANT_WRITE mean "wait, then call SSL_write / SSL_read again
+//    with the same arguments"; SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER is on;
 //  - SSL_get_error reads the thread's error queue too: call ERR_clear_error() before each SSL_read /
 //    SSL_write whose failure is examined;
-//  - a receive or send time-out set on the socket (SO_RCVTIMEO / SO_SNDTIMEO) surfaces as
-//    SSL_ERROR_WANT_READ / SSL_ERROR_WANT_WRITE, not as a broken connection;
 //  - bytes already decrypted or records already read off the socket are visible through
 //    SSL_has_pending (a readiness wait must check it before polling the socket);
 //  - SslDeleter frees the PskCredentials attached at application data index 0, then the SSL object.
@@ -46,17 +43,15 @@ struct PskCredentials {
     std::string keyHex;
 };
 
-enum class SocketWait { Read, Write };
-
 // Connects to host:port over TCP (tcpConnect) and performs the TLS handshake, bounded to
-// kTlsHandshakeTimeoutMs in total.
+// kTlsHandshakeTimeoutMs in total; a raised control.stop ends it at once (the result is then false).
 //  - tlsPsk true: cipher list "PSK", credentials from pskIdentity / pskKeyHex (hex text, see
 //    hexToBytes); no certificate checks; verifyServer and caPath are not used.
 //  - tlsPsk false: trust store from caPath (a PEM bundle file) or, when empty, the system defaults;
 //    with verifyServer the chain is verified and host (a name or an IP literal) must match the
 //    certificate; without it any certificate is accepted.
 // The host is sent as server name in both modes.
-// True: conn holds sock, ssl, sslCtx and tls = true (conn's previous contents are replaced), error
+// True: conn holds sock, ssl, sslCtx, tls = true and stop = control.stop (conn's previous contents are replaced), error
 // untouched. False: everything opened here is released, conn is untouched, and error holds one line
 // (the worker logs it after its own prefix):
 //   "tcp_connect_failed"                       no address accepted the TCP connection
@@ -68,7 +63,8 @@ enum class SocketWait { Read, Write };
 //     the broker presented a certificate.
 bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::string& port,
                 bool verifyServer, const std::string& caPath, bool tlsPsk,
-                const std::string& pskIdentity, const std::string& pskKeyHex, std::string& error);
+                const std::string& pskIdentity, const std::string& pskKeyHex, std::string& error,
+                const ConnectControl& control = {});
 
 // OpenSSL's PSK client callback. Copies the identity (refused when it does not fit with its
 // terminating zero, or holds a zero byte) and the decoded key (refused when empty, not
@@ -83,11 +79,6 @@ unsigned int pskClientCallback(SSL* ssl, const char* hint, char* identity,
 // number of bytes written, or -1 when a character that would be decoded is not a hex digit (out may
 // then hold some bytes).
 int hexToBytes(std::string_view hex, std::array<std::uint8_t, kMaxPskKeyBytes>& out);
-
-// Polls fd alone for one direction. True when poll reports the socket ready (errors and hang-ups
-// count as ready: the next call on the socket reports them); false on time-out or poll failure.
-// Interrupted polls are resumed with the time left.
-bool waitSocket(int fd, SocketWait direction, int timeoutMs = kConnectTimeoutSec * 1000);
 
 // Takes the oldest code off this thread's OpenSSL error queue and returns its text.
 std::string sslErrorText();

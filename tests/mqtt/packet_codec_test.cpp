@@ -1,5 +1,6 @@
 // Packet builders and the frame reader, compared with bytes written out by hand.
 #include "mqtt/packet_codec.h"
+#include "mqtt/packet_stream.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -204,7 +205,7 @@ protected:
 
 TEST_F(ReadPacketTest, TimeOutIsNotAFailure) {
     MqttPacket packet;
-    EXPECT_EQ(readPacket(conn, stream, packet, 50), IoStatus::Timeout);
+    EXPECT_EQ(readPacket(conn, stream, packet, 50), IoStatus::NotReady);
     peerWrite(B("\xD0\x00"));
     EXPECT_EQ(readPacket(conn, stream, packet, 2000), IoStatus::Ok);
     EXPECT_EQ(packet.type, 13);
@@ -220,7 +221,7 @@ TEST_F(ReadPacketTest, PacketsReadAheadAreHandedOutWithoutWaiting) {
     }
     expectThreePackets(got);
     MqttPacket none;
-    EXPECT_EQ(readPacket(conn, stream, none, 0), IoStatus::Timeout);
+    EXPECT_EQ(readPacket(conn, stream, none, 0), IoStatus::NotReady);
 }
 
 TEST(ReadPacketClosed, ClosedAfterEachBytePositionIsReportedAsClosed) {

@@ -136,28 +136,6 @@ TEST(TlsPskCallback, IdentityAtTheLimitAndLongKeyFit) {
     EXPECT_EQ(psk[255], 0xef);
 }
 
-TEST(TlsWaitSocket, ReportsReadinessAndTimeout) {
-    int fds[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    EXPECT_FALSE(waitSocket(fds[0], SocketWait::Read, 50));
-    EXPECT_TRUE(waitSocket(fds[0], SocketWait::Write, 50));
-    ASSERT_EQ(write(fds[1], "x", 1), 1);
-    EXPECT_TRUE(waitSocket(fds[0], SocketWait::Read, 1000));
-    close(fds[0]);
-    close(fds[1]);
-    // A descriptor far above FD_SETSIZE is fine for poll.
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 2048 && limit.rlim_max >= 2048) {
-        limit.rlim_cur = 2048;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
-    int high = dup2(1, 2000);
-    if (high == 2000) {
-        EXPECT_TRUE(waitSocket(high, SocketWait::Write, 50));
-        close(high);
-    }
-}
-
 TEST(TlsErrorText, TakesOldestQueuedError) {
     ERR_clear_error();
     SslCtxPtr ctx(SSL_CTX_new(TLS_client_method()));

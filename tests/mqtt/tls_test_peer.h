@@ -2,6 +2,8 @@
 // TLS server on 127.0.0.1, and MQTT packet reads and writes on a raw SSL object.
 #pragma once
 
+#include <fcntl.h>
+
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -147,7 +149,9 @@ inline std::string publishPacket(const std::string& topic, const std::string& pa
     return p + topic + payload;
 }
 
+// Also makes the socket blocking: the transport leaves its sockets non-blocking.
 inline void setReceiveTimeout(int fd, int seconds) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) & ~O_NONBLOCK);
     timeval tv{};
     tv.tv_sec = seconds;
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);

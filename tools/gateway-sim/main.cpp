@@ -7,7 +7,6 @@
 
 #include <signal.h>
 
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -19,7 +18,8 @@
 
 #include "mqtt/broker_connection.h"
 #include "mqtt/packet_codec.h"
-#include "mqtt/tls.h"
+#include "mqtt/packet_stream.h"
+#include "mqtt/session.h"
 #include "tools/gateway-sim/sim_options.h"
 #include "tools/gateway-sim/sim_traffic.h"
 
@@ -30,7 +30,7 @@ using vchat::sim::SimOptions;
 
 constexpr std::uint16_t kKeepAliveSec = 60;
 constexpr auto kPingInterval = std::chrono::seconds(30);
-constexpr int kConnackTimeoutMs = 5000;
+constexpr std::string_view kClientIdPrefix = "gwsim-";
 // Longest wait for incoming packets between two sends; also how quickly a signal is noticed.
 constexpr int kMaxWaitMs = 100;
 // With no rate limit, check for incoming packets after this many sends.
@@ -38,10 +38,11 @@ constexpr int kBurstSize = 64;
 constexpr const char* kClientSuffix = "/2/json/mqtt/#";
 constexpr const char* kReceivedPrefix = "client -> ";
 
-std::atomic<bool> stopRequested{false};
+// Raised by SIGINT / SIGTERM; also cuts a connect or login short.
+vchat::StopSignal* stopSignal = nullptr;
 
 void onSignal(int) {
-    stopRequested.store(true);
+    if (stopSignal != nullptr) stopSignal->raise();
 }
 
 struct FileCloser {
@@ -51,39 +52,33 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-bool openConnection(const SimOptions& o, vchat::BrokerConnection& conn, std::string& error) {
-    if (o.tls) {
-        const bool psk = !o.pskIdentity.empty();
-        return vchat::tlsConnect(conn, o.host, o.port, !o.insecure, o.caFile, psk, o.pskIdentity,
-                                 o.pskKeyHex, error);
-    }
-    const int fd = vchat::tcpConnect(o.host, o.port);
-    if (fd < 0) {
-        error = "TCP connect failed";
-        return false;
-    }
-    conn.sock.reset(fd);
-    vchat::setBlocking(fd, true);
-    return true;
+vchat::TransportSettings transportOf(const SimOptions& o) {
+    vchat::TransportSettings t;
+    t.host = o.host;
+    t.port = o.port;
+    t.useTls = o.tls;
+    t.verifyServer = !o.insecure;
+    t.caPath = o.caFile;
+    t.tlsPsk = !o.pskIdentity.empty();
+    t.pskIdentity = o.pskIdentity;
+    t.pskKeyHex = o.pskKeyHex;
+    return t;
 }
 
-bool login(const SimOptions& o, vchat::BrokerConnection& conn, vchat::PacketStream& stream,
-           std::mt19937& rng, std::string& error) {
-    const std::string clientId = "gwsim-" + vchat::makeClientId(rng).substr(8);
-    if (!vchat::sendRaw(conn, vchat::buildConnect(clientId, o.user, o.password, "3.1.1", kKeepAliveSec))) {
-        error = "could not send CONNECT";
-        return false;
+const char* loginFailureText(vchat::LoginOutcome outcome) {
+    switch (outcome) {
+    case vchat::LoginOutcome::Refused:
+        return "the broker refused the login";
+    case vchat::LoginOutcome::NoAnswer:
+        return "no CONNACK from the broker";
+    case vchat::LoginOutcome::ConnectionLost:
+        return "the connection was lost during the login";
+    case vchat::LoginOutcome::Stopped:
+        return "stopped";
+    case vchat::LoginOutcome::Accepted:
+        break;
     }
-    vchat::MqttPacket packet;
-    if (vchat::readPacket(conn, stream, packet, kConnackTimeoutMs) != vchat::IoStatus::Ok) {
-        error = "no CONNACK from the broker";
-        return false;
-    }
-    if (packet.type != vchat::kPacketConnack || packet.body.size() < 2 || packet.body[1] != '\x00') {
-        error = "the broker refused the login";
-        return false;
-    }
-    return true;
+    return "";
 }
 
 std::int64_t unixNow() {
@@ -116,28 +111,38 @@ int main(int argc, char* argv[]) {
         }
     }
 
+    vchat::StopSignal stop;
+    stopSignal = &stop;
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
 
+    const vchat::ConnectControl control{&stop, {}};
+    const vchat::TransportSettings transport = transportOf(o);
     vchat::BrokerConnection conn;
-    if (!openConnection(o, conn, error)) {
+    if (!vchat::openTransport(transport, conn, control, error)) {
+        if (error.empty()) error = "TCP connect failed";
         std::fprintf(stderr, "gateway-sim: %s:%s: %s\n", o.host.c_str(), o.port.c_str(), error.c_str());
         return 1;
     }
-    // Bounded blocking reads and writes: a broker that stops taking bytes cannot hang us.
-    vchat::setIoTimeouts(conn.sock.get(), 10000);
     std::mt19937 rng(std::random_device{}());
     vchat::PacketStream stream;
-    if (!login(o, conn, stream, rng, error)) {
-        std::fprintf(stderr, "gateway-sim: %s:%s: %s\n", o.host.c_str(), o.port.c_str(), error.c_str());
+    vchat::LoginRequest request;
+    request.user = o.user;
+    request.password = o.password;
+    request.keepAliveSec = kKeepAliveSec;
+    request.clientIdPrefix = kClientIdPrefix;
+    request.attempts = vchat::kFallbackLoginAttempts;
+    request.attemptCount = std::size(vchat::kFallbackLoginAttempts);
+    const vchat::LoginOutcome outcome = vchat::logIn(conn, stream, transport, control, request, rng);
+    if (outcome != vchat::LoginOutcome::Accepted) {
+        std::fprintf(stderr, "gateway-sim: %s:%s: %s\n", o.host.c_str(), o.port.c_str(), loginFailureText(outcome));
         return 1;
     }
     const std::string clientFilter = o.traffic.rootTopic + kClientSuffix;
-    if (!vchat::sendRaw(conn, vchat::buildSubscribe(vchat::makeSubscribeId(rng), clientFilter))) {
+    if (!vchat::subscribe(conn, clientFilter, rng)) {
         std::fprintf(stderr, "gateway-sim: connection lost\n");
         return 1;
     }
@@ -163,13 +168,16 @@ int main(int argc, char* argv[]) {
         return 1;
     };
 
-    while (!stopRequested.load()) {
+    while (!stop.raised()) {
         auto now = Clock::now();
         // Send what is due; without a rate, a burst at a time so incoming packets still get read.
         int burst = 0;
         while (!finished && (paced ? nextSend <= now : burst < kBurstSize)) {
             const vchat::sim::SimMessage m = vchat::sim::nextMessage(traffic, unixNow());
-            if (!vchat::sendRaw(conn, vchat::buildPublish(m.topic, m.payload))) return lost("publish");
+            if (!vchat::sendRaw(conn, vchat::buildPublish(m.topic, m.payload))) {
+                if (stop.raised()) break;
+                return lost("publish");
+            }
             ++sent;
             ++burst;
             if (sentOut) {
@@ -211,6 +219,7 @@ int main(int argc, char* argv[]) {
         }
         vchat::MqttPacket packet;
         const vchat::IoStatus status = vchat::readPacket(conn, stream, packet, waitMs);
+        if (status == vchat::IoStatus::Stopped) break;
         if (status == vchat::IoStatus::Closed || status == vchat::IoStatus::Error) return lost("read");
         if (status == vchat::IoStatus::Ok && packet.type == vchat::kPacketPublish) {
             std::string topic;
@@ -222,12 +231,15 @@ int main(int argc, char* argv[]) {
             }
         }
         if (Clock::now() - lastPing >= kPingInterval) {
-            if (!vchat::sendRaw(conn, vchat::buildPingreq())) return lost("ping");
+            if (!vchat::sendRaw(conn, vchat::buildPingreq())) {
+                if (stop.raised()) break;
+                return lost("ping");
+            }
             lastPing = Clock::now();
         }
     }
 
-    vchat::sendRaw(conn, vchat::buildDisconnect());
+    vchat::sendRaw(conn, vchat::buildDisconnect(), 0);
     vchat::closeConnection(conn);
     if (sentOut) std::fflush(sentOut.get());
     std::fprintf(stderr, "gateway-sim: stopped after %llu messages\n", static_cast<unsigned long long>(sent));

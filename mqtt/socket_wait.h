@@ -1,0 +1,59 @@
+// Waiting on sockets, cut short on request.
+//
+// Every wait of the mqtt folder goes through waitSocket, so one StopSignal ends whatever the worker
+// is waiting for: a connect, a handshake, a CONNACK, a write the peer does not take, the read turn.
+// The signal is a descriptor the wait watches beside the socket: raising it is a single write, safe
+// from any thread and from a signal handler.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+
+namespace vchat {
+
+using SteadyClock = std::chrono::steady_clock;
+using Deadline = SteadyClock::time_point;
+
+inline Deadline deadlineIn(int ms) { return SteadyClock::now() + std::chrono::milliseconds(ms); }
+
+class StopSignal {
+public:
+    StopSignal();
+    ~StopSignal();
+    StopSignal(const StopSignal&) = delete;
+    StopSignal& operator=(const StopSignal&) = delete;
+
+    // Wakes every current and later wait that watches this signal. Async-signal-safe.
+    void raise();
+    // Lowers the signal again. Only while no other thread waits on it.
+    void reset();
+    bool raised() const { return raised_.load(); }
+    // A descriptor that is readable while the signal is raised.
+    int waitHandle() const { return readEnd_; }
+
+private:
+    std::atomic<bool> raised_{false};
+    int readEnd_ = -1;
+    int writeEnd_ = -1;
+};
+
+enum class WaitFor { Read, Write };
+
+enum class WaitResult {
+    Ready,      // the socket is ready (errors and hang-ups count: the next call on it reports them)
+    TimedOut,   // the deadline passed first
+    Stopped,    // the stop signal was raised (it wins over readiness)
+    Failed,     // the wait itself failed (a bad descriptor)
+};
+
+// Prepares the process for sockets, once (later calls return at once). The one SIGPIPE policy of the
+// program lives here: on POSIX systems SIGPIPE is ignored, so a write to a peer that has gone fails
+// with an error instead of ending the process, for plain and TLS writes alike. Every entry point of
+// the transport calls it.
+void startSockets();
+
+// Waits until fd is ready in `direction`, the deadline passes or `stop` (may be null) is raised.
+// Interrupted waits resume with the time left.
+WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSignal* stop);
+
+}  // namespace vchat
