@@ -1,4 +1,4 @@
-// The recorder's pure parts: the retry schedule, the jsonl and text lines, the options.
+// What the recorder computes without I/O: the retry schedule, the jsonl and text lines, the options.
 #include <gtest/gtest.h>
 
 #include <algorithm>
