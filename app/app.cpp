@@ -107,7 +107,7 @@ void handleKey(App& app, SDL_Keycode key, std::uint16_t mod) {
             if (app.focusedField == kMessageLine) send(app);
             return;
         case SDLK_BACKSPACE:
-            if (app.focusedField) eraseLastByte(app.form.fields[*app.focusedField]);
+            if (app.focusedField) eraseLastCharacter(app.form.fields[*app.focusedField]);
             return;
         case SDLK_TAB: {
             // Always forward, Shift or not; after the last field comes the first.

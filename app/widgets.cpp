@@ -57,8 +57,26 @@ bool checkboxHit(const Checkbox& box, int px, int py) {
 
 void appendText(TextField& field, std::string_view bytes) { field.text.append(bytes); }
 
-void eraseLastByte(TextField& field) {
-    if (!field.text.empty()) field.text.pop_back();
+void eraseLastCharacter(TextField& field) {
+    std::string& text = field.text;
+    if (text.empty()) return;
+    // Walk back over up to three continuation bytes to the lead byte of the last character.
+    std::size_t start = text.size() - 1;
+    while (start > 0 && text.size() - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+        --start;
+    }
+    const auto lead = static_cast<unsigned char>(text[start]);
+    const std::size_t length = lead < 0x80             ? 1
+                               : (lead & 0xE0) == 0xC0 ? 2
+                               : (lead & 0xF0) == 0xE0 ? 3
+                               : (lead & 0xF8) == 0xF0 ? 4
+                                                       : 0;
+    // Anything but one whole sequence is invalid UTF-8: it goes a byte at a time.
+    if (length == text.size() - start) {
+        text.erase(start);
+    } else {
+        text.pop_back();
+    }
 }
 
 std::string shownText(const TextField& field) {

@@ -81,8 +81,9 @@ bool checkboxHit(const Checkbox& box, int px, int py);
 
 // Appends every byte of `bytes`; nothing is filtered.
 void appendText(TextField& field, std::string_view bytes);
-// Removes the last byte (possibly half of a UTF-8 character); nothing when the text is empty.
-void eraseLastByte(TextField& field);
+// Removes the last UTF-8 character (all its bytes); where the end is not one whole valid sequence,
+// only the last byte. Nothing when the text is empty.
+void eraseLastCharacter(TextField& field);
 // What the field shows before fitting: its text, or one "*" per byte when masked.
 std::string shownText(const TextField& field);
 // The longest tail of `text` (cut at any byte) whose rendered width is at most `width` pixels;

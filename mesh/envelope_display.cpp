@@ -1,5 +1,7 @@
 #include "mesh/envelope_display.h"
 
+#include "mesh/hex.h"
+
 #include "mesh/channel_crypto.h"
 #include "mesh/receive.h"
 
@@ -20,14 +22,13 @@ bool isPrintable(unsigned char b) { return b >= 0x20 && b <= 0x7E; }
 }  // namespace
 
 std::string hexPreview(std::string_view bytes, std::size_t limit) {
-    static constexpr char kDigits[] = "0123456789abcdef";
     const std::size_t shown = bytes.size() < limit ? bytes.size() : limit;
     std::string out;
     out.reserve(shown * 2 + kEllipsis.size());
     for (std::size_t i = 0; i < shown; ++i) {
         const auto b = static_cast<unsigned char>(bytes[i]);
-        out.push_back(kDigits[b >> 4]);
-        out.push_back(kDigits[b & 0x0F]);
+        out.push_back(kLowerHexDigits[b >> 4]);
+        out.push_back(kLowerHexDigits[b & 0x0F]);
     }
     if (bytes.size() > limit) out.append(kEllipsis);
     return out;

@@ -1,5 +1,7 @@
 #include "mesh/outgoing.h"
 
+#include "mesh/hex.h"
+
 #include "mesh/json_filter.h"
 
 namespace vchat {
@@ -24,7 +26,15 @@ std::string jsonEscape(std::string_view text) {
             case '\r': out.append("\\r"); break;
             case '"': out.append("\\\""); break;
             case '\\': out.append("\\\\"); break;
-            default: out.push_back(c); break;
+            default:
+                // Every other control byte too, so the message is JSON whatever the line holds.
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    out.append("\\u00").push_back(kLowerHexDigits[(c >> 4) & 0xF]);
+                    out.push_back(kLowerHexDigits[c & 0xF]);
+                } else {
+                    out.push_back(c);
+                }
+                break;
         }
     }
     return out;

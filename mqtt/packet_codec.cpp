@@ -1,5 +1,7 @@
 #include "mqtt/packet_codec.h"
 
+#include "mesh/hex.h"
+
 #include <new>
 #include <utility>
 
@@ -7,7 +9,6 @@ namespace vchat {
 
 namespace {
 
-constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr char kProtocolNameV311[] = "MQTT";
 constexpr char kProtocolNameV31[] = "MQIsdp";
 constexpr char kProtocolVersion31[] = "3.1";
@@ -108,8 +109,8 @@ std::string makeClientId(std::mt19937& rng, std::string_view prefix) {
     std::string id(prefix);
     for (int i = 0; i < 10; ++i) {
         const std::uint32_t r = rng();
-        id.push_back(kHexDigits[(r >> 4) & 0xF]);
-        id.push_back(kHexDigits[r & 0xF]);
+        id.push_back(kLowerHexDigits[(r >> 4) & 0xF]);
+        id.push_back(kLowerHexDigits[r & 0xF]);
     }
     return id;
 }

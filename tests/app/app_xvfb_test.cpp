@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <glob.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 
 #include "app/form.h"
 #include "app/widgets.h"
+#include "tests/mqtt/fake_broker.h"
 #include "tests/support/process_support.h"
 #include "tests/support/test_support.h"
 
@@ -302,6 +304,51 @@ TEST_F(XvfbClient, WindowMatchesTheLayoutAndIdlesCheaply) {
 
     client->signal(SIGTERM);
     EXPECT_EQ(client->wait(60s), std::optional<int>(0)) << readFile(logs.file("client.log"));
+}
+
+// How many saved logs the working folder holds.
+std::size_t savedLogs(const std::string& dir) {
+    glob_t found{};
+    const std::size_t n = ::glob((dir + "/chatlog-*.txt").c_str(), 0, nullptr, &found) == 0 ? found.gl_pathc : 0;
+    ::globfree(&found);
+    return n;
+}
+
+// A broker that takes the connection and the CONNECT and then says nothing: Disconnect must not
+// freeze the window, and quitting afterwards is prompt.
+TEST_F(XvfbClient, DisconnectDuringASilentLoginLeavesTheWindowResponsive) {
+    testing::FakeBroker broker;
+    startClient();
+    ASSERT_FALSE(HasFailure());
+    const SDL_Rect host = kFieldTable[kBrokerHost].rect;
+    const SDL_Rect port = kFieldTable[kPort].rect;
+    clickAt(host.x + 10, host.y + 10);
+    keys("key --delay 5 --repeat 40 BackSpace");
+    keys("type --delay 5 127.0.0.1");
+    clickAt(port.x + 10, port.y + 10);
+    keys("key --delay 5 --repeat 10 BackSpace");
+    keys("type --delay 5 " + broker.port());
+    keys("key Escape");
+    const SDL_Rect connect = kButtonTable[kConnect].rect;
+    clickAt(connect.x + 10, connect.y + 10);
+    ASSERT_TRUE(broker.accept(30s));
+    ASSERT_FALSE(broker.readPacket(30s).empty()) << "no CONNECT";
+
+    const SDL_Rect disconnect = kButtonTable[kDisconnect].rect;
+    clickAt(disconnect.x + 10, disconnect.y + 10);
+    const auto clicked = std::chrono::steady_clock::now();
+    keys("key ctrl+s");
+    ASSERT_TRUE(testing::waitUntil([&] { return savedLogs(work.path()) == 1; }, 10s));
+    const auto answered = std::chrono::steady_clock::now() - clicked;
+    std::printf("Ctrl+S answered %lld ms after Disconnect during a silent login\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(answered).count()));
+    EXPECT_LT(answered, 1s);
+    EXPECT_TRUE(broker.waitClientClosed(2s));
+
+    const auto quit = std::chrono::steady_clock::now();
+    client->signal(SIGTERM);
+    EXPECT_EQ(client->wait(60s), std::optional<int>(0)) << readFile(logs.file("client.log"));
+    EXPECT_LT(std::chrono::steady_clock::now() - quit, 1s);
 }
 
 TEST_F(XvfbClient, TypedBrokerConnectsAndSigtermStopsTheConnectionFirst) {

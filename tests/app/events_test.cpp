@@ -148,11 +148,11 @@ TEST_F(Events, EscapeDropsFocusAndFurtherTyping) {
     EXPECT_EQ(focusOf(app), std::nullopt);
 }
 
-TEST_F(Events, BackspaceRemovesOneByte) {
+TEST_F(Events, BackspaceRemovesOneCharacter) {
     click(app.form.fields[kShortName].rect);
     send(textInput("\xC3\xA9"));
     send(keyDown(SDLK_BACKSPACE));
-    EXPECT_EQ(app.form.fields[kShortName].text, "zk52\xC3");
+    EXPECT_EQ(app.form.fields[kShortName].text, "zk52");
     for (int i = 0; i < 10; ++i) send(keyDown(SDLK_BACKSPACE));
     EXPECT_EQ(app.form.fields[kShortName].text, "");
 }

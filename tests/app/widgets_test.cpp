@@ -48,22 +48,36 @@ TEST(CheckboxHit, OnlyTheTwentyPixelSquareCounts) {
     for (const Case& c : cases) EXPECT_EQ(checkboxHit(box, 640 + c.dx, 351 + c.dy), c.hit) << c.dx << "," << c.dy;
 }
 
-TEST(TextEditing, AppendsWholeEventsAndErasesSingleBytes) {
+TEST(TextEditing, AppendsWholeEventsAndErasesWholeCharacters) {
     TextField field;
     appendText(field, "ab");
     appendText(field, "\xC3\xA9x");   // several characters in one event, one of two bytes
     EXPECT_EQ(field.text, "ab\xC3\xA9x");
-    eraseLastByte(field);
-    eraseLastByte(field);
-    EXPECT_EQ(field.text, "ab\xC3") << "the half of the two-byte character stays";
-    eraseLastByte(field);
-    eraseLastByte(field);
-    eraseLastByte(field);
-    EXPECT_EQ(field.text, "");
-    eraseLastByte(field);
-    EXPECT_EQ(field.text, "");
     appendText(field, "");
-    EXPECT_EQ(field.text, "");
+    EXPECT_EQ(field.text, "ab\xC3\xA9x");
+
+    struct Case {
+        const char* what;
+        std::string before;
+        std::string after;
+    };
+    const Case cases[] = {
+        {"ASCII", "ab", "a"},
+        {"two bytes", "a\xC3\xA9", "a"},                           // é
+        {"three bytes", "a\xE2\x82\xAC", "a"},                     // €
+        {"four bytes", "a\xF0\x9F\x93\xA1", "a"},                 // an emoji
+        {"lone lead byte", "a\xC3", "a"},
+        {"cut three-byte sequence", "a\xE2\x82", "a\xE2"},
+        {"stray continuation byte", "a\xA9", "a"},
+        {"continuation bytes only", "\x80\x80", "\x80"},
+        {"too many continuation bytes", "\xC3\xA9\xA9", "\xC3\xA9"},
+        {"empty", "", ""},
+    };
+    for (const Case& c : cases) {
+        field.text = c.before;
+        eraseLastCharacter(field);
+        EXPECT_EQ(field.text, c.after) << c.what;
+    }
 }
 
 TEST(TextEditing, MaskingShowsOneStarPerByte) {

@@ -50,9 +50,9 @@ TEST(BuildTextMessageJsonTest, Members) {
         {"escapes", [](OutgoingText& m) { m.text = "a\"b\\c\nd\te\rf\bg\fh"; }, 1,
          R"({"from":1128103180,"type":"sendtext","channel":0,"id":1,"to":4294967295,)"
          R"("payload":"a\"b\\c\nd\te\rf\bg\fh"})"},
-        {"other bytes unchanged", [](OutgoingText& m) { m.text = "\x01\x1f/\xC3\xA4\x7f"; }, 1,
+        {"control bytes as \\u00XX, other bytes unchanged", [](OutgoingText& m) { m.text = "\x01\x1f/\xC3\xA4\x7f"; }, 1,
          "{\"from\":1128103180,\"type\":\"sendtext\",\"channel\":0,\"id\":1,\"to\":4294967295,"
-         "\"payload\":\"\x01\x1f/\xC3\xA4\x7f\"}"},
+         "\"payload\":\"\\u0001\\u001f/\xC3\xA4\x7f\"}"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -62,10 +62,12 @@ TEST(BuildTextMessageJsonTest, Members) {
     }
 }
 
-TEST(JsonEscapeTest, SevenBytesEscapedOthersCopied) {
+TEST(JsonEscapeTest, QuotesBackslashesAndEveryControlByteEscapedOthersCopied) {
     EXPECT_EQ(jsonEscape(""), "");
     EXPECT_EQ(jsonEscape("\b\t\n\f\r\"\\"), R"(\b\t\n\f\r\"\\)");
-    EXPECT_EQ(jsonEscape(std::string("\0\x0b\x0e/<\xff", 6)), std::string("\0\x0b\x0e/<\xff", 6));
+    EXPECT_EQ(jsonEscape(std::string("\0\x01\x0b\x0e\x1f", 5)), R"(\u0000\u0001\u000b\u000e\u001f)");
+    EXPECT_EQ(jsonEscape("a\tb\rc\nd"), R"(a\tb\rc\nd)");
+    EXPECT_EQ(jsonEscape(" /<\x7f\xC3\xA9\xff"), " /<\x7f\xC3\xA9\xff");
 }
 
 TEST(BuildTextTopicTest, GatewayLowerCasedRootUnchanged) {

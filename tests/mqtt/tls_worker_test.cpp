@@ -151,5 +151,34 @@ TEST_F(TlsWorker, RoundTripThroughMosquittoInBothModes) {
     }
 }
 
+// After the broker refuses the unknown user and closes, the anonymous attempt goes over a fresh TLS
+// connection with the same verification.
+TEST_F(TlsWorker, LoginFallbackOpensAFreshTlsConnection) {
+    testing::TempDir dir;
+    ASSERT_EQ(testing::runCommand("mosquitto_passwd -c -b " + dir.file("passwd") + " alice pw 2>/dev/null"), 0);
+    auto broker = testing::Mosquitto::start(
+        testing::tlsListenerConfig(certs_->serverPem, certs_->serverKey, certs_->caPem) +
+        "password_file " + dir.file("passwd") + "\n");
+    ASSERT_TRUE(broker);
+    MqttConfig config = tlsConfig(broker->portText());
+    config.user = "mallory";
+    config.password = "guess";
+    LogView log;
+    MqttWorker worker;
+    worker.start(config, &log);
+    ASSERT_TRUE(waitUntil([&] { return logHasPrefix(log, "Subscribed: "); }, 20s))
+        << testing::readFile(broker->logPath());
+    worker.stop();
+    const std::vector<std::string> expected = {"TCP/TLS connected.", "Connected to broker.",
+                                               "Subscribed: msh/EU/2/json/#", "Disconnected."};
+    EXPECT_EQ(logTexts(log), expected);
+    const std::string brokerLog = testing::readFile(broker->logPath());
+    std::size_t connections = 0;
+    for (std::size_t at = brokerLog.find("New connection from"); at != std::string::npos;
+         at = brokerLog.find("New connection from", at + 1))
+        ++connections;
+    EXPECT_EQ(connections, 2u) << brokerLog;
+}
+
 }  // namespace
 }  // namespace vchat

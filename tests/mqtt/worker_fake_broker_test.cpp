@@ -121,6 +121,55 @@ TEST(WorkerFakeBroker, AllFourRefusedEndsWithLoginFailure) {
     EXPECT_EQ(logTexts(log), expected);
 }
 
+// A broker that closes after a refusal (as MQTT 3.1.1 asks), or before answering at all, gets each
+// further attempt on a fresh connection; the log does not show the extra connections.
+TEST(WorkerLoginFallback, EachAttemptAfterACloseGoesOverAFreshConnection) {
+    struct Case {
+        const char* what;
+        std::string answer;   // to each refused attempt, before the close ("": close at once)
+        int acceptAt;         // 0-based attempt that gets CONNACK 0
+    };
+    const Case cases[] = {
+        {"not authorised, then closed", std::string("\x20\x02\x00\x05", 4), 3},
+        {"level 4 unknown, then closed", std::string("\x20\x02\x00\x01", 4), 2},
+        {"closed without a CONNACK", "", 1},
+    };
+    struct Attempt {
+        int level;
+        bool withCredentials;
+    };
+    const Attempt attempts[] = {{4, true}, {4, false}, {3, true}, {3, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeBroker broker;
+        LogView log;
+        MqttWorker worker;
+        const MqttConfig config = configFor(broker);
+        worker.start(config, &log);
+        for (int i = 0; i <= c.acceptAt; ++i) {
+            ASSERT_TRUE(broker.accept()) << "no connection for attempt " << i + 1;
+            const Attempt& a = attempts[i];
+            expectConnect(broker, a.level, a.withCredentials ? config.user : "",
+                          a.withCredentials ? config.password : "");
+            if (i == c.acceptAt) break;
+            if (!c.answer.empty()) {
+                ASSERT_TRUE(broker.send(c.answer));
+            }
+            broker.closeClient();
+        }
+        ASSERT_TRUE(broker.send(testing::kConnackAccepted));
+        const std::string sub = broker.readPacket();   // the session goes on on the last connection
+        ASSERT_GE(sub.size(), 4u);
+        EXPECT_EQ(static_cast<std::uint8_t>(sub[0]), 0x82);
+        ASSERT_TRUE(waitForLine(log, "Subscribed: msh/EU/2/json/#", 10s));
+        worker.stop();
+        EXPECT_EQ(broker.readPacket(), testing::kDisconnect);
+        const std::vector<std::string> expected = {"TCP connected.", "Connected to broker.",
+                                                   "Subscribed: msh/EU/2/json/#", "Disconnected."};
+        EXPECT_EQ(logTexts(log), expected);
+    }
+}
+
 TEST(WorkerFakeBroker, SubscriptionFiltersFollowRootTopicAndDecodeRaw) {
     struct Case {
         std::string rootTopic;

@@ -99,9 +99,12 @@ TEST(WorkerMosquitto, PlainTcpEndToEnd) {
 
 class WorkerMosquittoPasswords : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override { startBroker(false); }
+    void startBroker(bool allowAnonymous) {
+        broker.reset();
         ASSERT_EQ(runCommand("mosquitto_passwd -c -b " + dir.file("passwd") + " alice 's3cret pw' 2>/dev/null"), 0);
-        broker = Mosquitto::start("allow_anonymous false\npassword_file " + dir.file("passwd") + "\n");
+        broker = Mosquitto::start(std::string("allow_anonymous ") + (allowAnonymous ? "true" : "false") +
+                                  "\npassword_file " + dir.file("passwd") + "\n");
         ASSERT_TRUE(broker);
         config.host = "127.0.0.1";
         config.port = broker->portText();
@@ -126,6 +129,24 @@ TEST_F(WorkerMosquittoPasswords, RightCredentialsSucceedAtTheFirstAttempt) {
     EXPECT_EQ(brokerLog.find("not authorised"), std::string::npos) << brokerLog;
     const std::vector<std::string> expected = {"TCP connected.", "Connected to broker.",
                                                "Subscribed: msh/EU/2/json/#", "Disconnected."};
+    EXPECT_EQ(logTexts(log), expected);
+}
+
+// The broker closes the connection after refusing the unknown user; the anonymous attempt that
+// follows, on a fresh connection, is accepted and traffic flows.
+TEST_F(WorkerMosquittoPasswords, UnknownUserFallsBackToAnonymousWhereTheBrokerAllowsIt) {
+    startBroker(true);
+    config.user = "mallory";
+    config.password = "guess";
+    worker.start(config, &log);
+    ASSERT_TRUE(waitForLine(log, "Subscribed: msh/EU/2/json/#", 15s)) << readFile(broker->logPath());
+    ASSERT_TRUE(waitBrokerLog(*broker, "msh/EU/2/json/#"));
+    ASSERT_EQ(runCommand(pubCommand(*broker, "msh/EU/2/json/x") + " -m '{\"n\":1}'"), 0);
+    EXPECT_TRUE(waitForLine(log, "msg msh/EU/2/json/x\n{\"n\":1}", 10s));
+    worker.stop();
+    const std::vector<std::string> expected = {"TCP connected.", "Connected to broker.",
+                                               "Subscribed: msh/EU/2/json/#", "msg msh/EU/2/json/x\n{\"n\":1}",
+                                               "Disconnected."};
     EXPECT_EQ(logTexts(log), expected);
 }
 

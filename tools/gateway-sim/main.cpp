@@ -1,4 +1,4 @@
-// gateway-sim: publishes simulated gateway traffic to a broker and prints what clients send.
+// The gateway simulator: publishes simulated gateway traffic to a broker and prints what clients send.
 //
 // Standard output: one line per message a client publishes under <root>/2/json/mqtt/ (and, with
 // "--print-sent -", one line per sent message). Standard error: progress and errors.
@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <random>
@@ -37,6 +38,9 @@ constexpr int kMaxWaitMs = 100;
 constexpr int kBurstSize = 64;
 constexpr const char* kClientSuffix = "/2/json/mqtt/#";
 constexpr const char* kReceivedPrefix = "client -> ";
+
+// The name it was started under: gateway-sim in the build tree, another name once installed.
+const char* program = "gateway-sim";
 
 // Raised by SIGINT / SIGTERM; also cuts a connect or login short.
 vchat::StopSignal* stopSignal = nullptr;
@@ -88,15 +92,19 @@ std::int64_t unixNow() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (argc > 0 && argv[0][0] != '\0') {
+        const char* slash = std::strrchr(argv[0], '/');
+        program = slash ? slash + 1 : argv[0];
+    }
     std::vector<std::string> args(argv + 1, argv + argc);
     SimOptions o;
     std::string error;
     if (!vchat::sim::parseOptions(args, o, error)) {
-        std::fprintf(stderr, "gateway-sim: %s\nTry gateway-sim --help.\n", error.c_str());
+        std::fprintf(stderr, "%s: %s\nTry %s --help.\n", program, error.c_str(), program);
         return 2;
     }
     if (o.help) {
-        std::fputs(vchat::sim::usageText().c_str(), stdout);
+        std::fputs(vchat::sim::usageText(program).c_str(), stdout);
         return 0;
     }
 
@@ -106,7 +114,7 @@ int main(int argc, char* argv[]) {
     } else if (!o.printSent.empty()) {
         sentOut.reset(std::fopen(o.printSent.c_str(), "wb"));
         if (!sentOut) {
-            std::fprintf(stderr, "gateway-sim: cannot write %s\n", o.printSent.c_str());
+            std::fprintf(stderr, "%s: cannot write %s\n", program, o.printSent.c_str());
             return 2;
         }
     }
@@ -124,7 +132,7 @@ int main(int argc, char* argv[]) {
     vchat::BrokerConnection conn;
     if (!vchat::openTransport(transport, conn, control, error)) {
         if (error.empty()) error = "TCP connect failed";
-        std::fprintf(stderr, "gateway-sim: %s:%s: %s\n", o.host.c_str(), o.port.c_str(), error.c_str());
+        std::fprintf(stderr, "%s: %s:%s: %s\n", program, o.host.c_str(), o.port.c_str(), error.c_str());
         return 1;
     }
     std::mt19937 rng(std::random_device{}());
@@ -138,15 +146,15 @@ int main(int argc, char* argv[]) {
     request.attemptCount = std::size(vchat::kFallbackLoginAttempts);
     const vchat::LoginOutcome outcome = vchat::logIn(conn, stream, transport, control, request, rng);
     if (outcome != vchat::LoginOutcome::Accepted) {
-        std::fprintf(stderr, "gateway-sim: %s:%s: %s\n", o.host.c_str(), o.port.c_str(), loginFailureText(outcome));
+        std::fprintf(stderr, "%s: %s:%s: %s\n", program, o.host.c_str(), o.port.c_str(), loginFailureText(outcome));
         return 1;
     }
     const std::string clientFilter = o.traffic.rootTopic + kClientSuffix;
     if (!vchat::subscribe(conn, clientFilter, rng)) {
-        std::fprintf(stderr, "gateway-sim: connection lost\n");
+        std::fprintf(stderr, "%s: connection lost\n", program);
         return 1;
     }
-    std::fprintf(stderr, "gateway-sim: connected to %s:%s%s; listening on %s\n", o.host.c_str(),
+    std::fprintf(stderr, "%s: connected to %s:%s%s; listening on %s\n", program, o.host.c_str(),
                  o.port.c_str(), o.tls ? " (TLS)" : "", clientFilter.c_str());
 
     vchat::sim::TrafficState traffic = vchat::sim::makeTrafficState(o.traffic);
@@ -162,7 +170,7 @@ int main(int argc, char* argv[]) {
     std::uint64_t sent = 0;
 
     auto lost = [&](const char* what) {
-        std::fprintf(stderr, "gateway-sim: connection lost (%s) after %llu messages\n", what,
+        std::fprintf(stderr, "%s: connection lost (%s) after %llu messages\n", program, what,
                      static_cast<unsigned long long>(sent));
         if (sentOut) std::fflush(sentOut.get());
         return 1;
@@ -196,7 +204,7 @@ int main(int argc, char* argv[]) {
                 finishedAt = Clock::now();
                 if (sentOut) std::fflush(sentOut.get());
                 const double seconds = std::chrono::duration<double>(finishedAt - start).count();
-                std::fprintf(stderr, "gateway-sim: sent %llu messages in %.3f s\n",
+                std::fprintf(stderr, "%s: sent %llu messages in %.3f s\n", program,
                              static_cast<unsigned long long>(sent), seconds);
             }
             // A sender far behind its schedule (a slow broker) does not try to catch up in one go.
@@ -242,6 +250,6 @@ int main(int argc, char* argv[]) {
     vchat::sendRaw(conn, vchat::buildDisconnect(), 0);
     vchat::closeConnection(conn);
     if (sentOut) std::fflush(sentOut.get());
-    std::fprintf(stderr, "gateway-sim: stopped after %llu messages\n", static_cast<unsigned long long>(sent));
+    std::fprintf(stderr, "%s: stopped after %llu messages\n", program, static_cast<unsigned long long>(sent));
     return 0;
 }

@@ -92,8 +92,8 @@ bool validTopicLevel(const std::string& text) {
 
 }  // namespace
 
-std::string usageText() {
-    return "Usage: gateway-sim [options]\n"
+std::string usageText(const std::string& program) {
+    return "Usage: " + program + " [options]\n"
            "Publishes the traffic of simulated mesh gateways to an MQTT broker: JSON messages on\n"
            "<root>/2/json/<channel>/!<gateway> and AES-CTR encrypted protobuf envelopes on\n"
            "<root>/2/e/<channel>/!<gateway>. Prints every message a client sends to\n"

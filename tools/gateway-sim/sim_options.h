@@ -38,7 +38,7 @@ struct SimOptions {
 
 bool parseOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
 
-// The text --help prints.
-std::string usageText();
+// The text --help prints; `program` is the name the simulator was started under.
+std::string usageText(const std::string& program);
 
 }  // namespace vchat::sim
