@@ -105,24 +105,34 @@ std::unique_ptr<Mosquitto> Mosquitto::start(const std::string& extraConfig) {
     // A port can be taken between the probe and the broker's bind: try a few.
     for (int attempt = 0; attempt < 5; ++attempt) {
         m->port_ = freeTcpPort();
-        std::string conf = m->dir_.file("mosquitto.conf");
-        writeFile(conf, "per_listener_settings false\npersistence false\nlog_dest stderr\n"
-                        "log_type all\nuser root\n"
-                        "listener " + std::to_string(m->port_) + " 127.0.0.1\n" + extraConfig);
-        std::string log = m->logPath();
-        pid_t pid = fork();
-        if (pid < 0) return nullptr;
-        if (pid == 0) {
-            FILE* f = std::freopen(log.c_str(), "a", stderr);
-            (void)f;
-            execlp("mosquitto", "mosquitto", "-c", conf.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        m->pid_ = pid;
-        if (waitForPort(m->port_, std::chrono::seconds(5))) return m;
+        writeFile(m->dir_.file("mosquitto.conf"),
+                  "per_listener_settings false\npersistence false\nlog_dest stderr\n"
+                  "log_type all\nuser root\n"
+                  "listener " + std::to_string(m->port_) + " 127.0.0.1\n" + extraConfig);
+        if (m->launch()) return m;
         m->kill();
     }
     return nullptr;
+}
+
+bool Mosquitto::restart() {
+    kill();
+    return launch();
+}
+
+bool Mosquitto::launch() {
+    const std::string conf = dir_.file("mosquitto.conf");
+    const std::string log = logPath();
+    const pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        FILE* f = std::freopen(log.c_str(), "a", stderr);
+        (void)f;
+        execlp("mosquitto", "mosquitto", "-c", conf.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    pid_ = pid;
+    return waitForPort(port_, std::chrono::seconds(5));
 }
 
 void Mosquitto::kill() {

@@ -69,9 +69,12 @@ public:
     std::string logPath() const { return dir_.file("mosquitto.log"); }
     // Kills the broker at once (SIGKILL), as a crash or a pulled cable would.
     void kill();
+    // After kill: the same broker again, on the same port. False when it does not come up.
+    bool restart();
 
 private:
     Mosquitto() = default;
+    bool launch();
     TempDir dir_;
     int port_ = 0;
     pid_t pid_ = -1;
