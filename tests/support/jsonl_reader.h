@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "mesh/channel_crypto.h"
-#include "mesh/hex.h"
+#include "mesh/ascii.h"
 
 namespace vchat::testing {
 

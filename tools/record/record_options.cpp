@@ -10,7 +10,7 @@
 #include "actions/connect_action.h"
 #include "actions/connection_defaults.h"
 #include "mesh/channel_crypto.h"
-#include "mesh/hex.h"
+#include "mesh/ascii.h"
 
 namespace vchat::record {
 
