@@ -16,6 +16,7 @@
 
 #include "actions/channels.h"
 #include "actions/connect_action.h"
+#include "mqtt/socket_wait.h"
 #include "mqtt/mqtt_worker.h"
 #include "tools/record/backoff.h"
 #include "tools/record/record_format.h"
@@ -77,7 +78,8 @@ int main(int argc, char** argv) {
     sigemptyset(&signals);
     for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, s);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    // The transport's SIGPIPE policy covers the output too: a reader that went away fails the write.
+    vchat::startSockets();
 
     LineFormatter formatter(options.format, options.noCut);
     OutputFile output;
