@@ -8,6 +8,7 @@
 #include <map>
 
 #include "mesh/channel_crypto.h"
+#include "tools/common/long_options.h"
 #include "mesh/ascii.h"
 
 namespace vchat::sim {
@@ -140,12 +141,11 @@ bool parseOptions(const std::vector<std::string>& args, SimOptions& options, std
     o.traffic.seed = static_cast<std::uint32_t>(std::time(nullptr));
     bool envelopeMixGiven = false;
 
-    using Handler = std::function<bool(const std::string&)>;
     auto fail = [&error](const std::string& message) {
         error = message;
         return false;
     };
-    const std::map<std::string, Handler> withValue = {
+    const std::map<std::string, tools::ValueOption> withValue = {
         {"--host", [&](const std::string& v) { return v.empty() ? fail("--host: empty host") : (o.host = v, true); }},
         {"--port", [&](const std::string& v) {
              std::uint64_t port = 0;
@@ -226,7 +226,7 @@ bool parseOptions(const std::vector<std::string>& args, SimOptions& options, std
              return true;
          }},
     };
-    const std::map<std::string, std::function<void()>> flags = {
+    const std::map<std::string, tools::FlagOption> flags = {
         {"--tls", [&] { o.tls = true; }},
         {"--insecure", [&] { o.insecure = true; o.tls = true; }},
         {"--verbose", [&] { o.verbose = true; }},
@@ -234,29 +234,7 @@ bool parseOptions(const std::vector<std::string>& args, SimOptions& options, std
         {"-h", [&] { o.help = true; }},
     };
 
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string value;
-        bool inlineValue = false;
-        const std::size_t eq = name.find('=');
-        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-            inlineValue = true;
-        }
-        if (auto flag = flags.find(name); flag != flags.end()) {
-            if (inlineValue) return fail(name + " takes no value");
-            flag->second();
-            continue;
-        }
-        auto handler = withValue.find(name);
-        if (handler == withValue.end()) return fail("unknown option \"" + args[i] + "\"");
-        if (!inlineValue) {
-            if (i + 1 >= args.size()) return fail(name + " needs a value");
-            value = args[++i];
-        }
-        if (!handler->second(value)) return false;
-    }
+    if (!tools::parseLongOptions(args, withValue, flags, error)) return false;
     if (o.help) {
         options = o;
         return true;

@@ -9,8 +9,9 @@
 
 #include "actions/connect_action.h"
 #include "actions/connection_defaults.h"
-#include "mesh/channel_crypto.h"
 #include "mesh/ascii.h"
+#include "mesh/channel_crypto.h"
+#include "tools/common/long_options.h"
 
 namespace vchat::record {
 
@@ -101,8 +102,7 @@ bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, 
         error = message;
         return false;
     };
-    using Handler = std::function<bool(const std::string&)>;
-    const std::map<std::string, Handler> withValue = {
+    const std::map<std::string, tools::ValueOption> withValue = {
         {"--host", [&](const std::string& v) { return v.empty() ? fail("--host: empty host") : (o.host = v, true); }},
         {"--port", [&](const std::string& v) {
              return validPort(v) ? (o.port = v, true) : fail("--port: expected 1 to 65535, got \"" + v + "\"");
@@ -163,7 +163,7 @@ bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, 
              return true;
          }},
     };
-    const std::map<std::string, std::function<void()>> flags = {
+    const std::map<std::string, tools::FlagOption> flags = {
         {"--decode-raw", [&] { o.decodeRaw = true; }},
         {"--tls", [&] { o.useTls = true; }},
         {"--insecure", [&] { o.insecure = true; o.useTls = true; }},
@@ -173,32 +173,14 @@ bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, 
         {"--version", [&] { o.version = true; }},
     };
 
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string value;
-        bool inlineValue = false;
-        const std::size_t eq = name.find('=');
-        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-            inlineValue = true;
+    // Refused by name, before anything else: a password argument would show in the process list.
+    for (const std::string& arg : args) {
+        if (arg == "--password" || arg.rfind("--password=", 0) == 0) {
+            return fail("--password: not accepted (it would show in the process list); use --password-file or " +
+                        std::string(kPasswordEnv));
         }
-        if (name == "--password") return fail("--password: not accepted (it would show in the process list); use --password-file or " + std::string(kPasswordEnv));
-        if (auto flag = flags.find(name); flag != flags.end()) {
-            if (inlineValue) return fail(name + ": takes no value");
-            flag->second();
-            continue;
-        }
-        auto handler = withValue.find(name);
-        if (handler == withValue.end()) {
-            return fail(name.rfind("-", 0) == 0 ? "unknown option \"" + args[i] + "\"" : "unexpected argument \"" + args[i] + "\"");
-        }
-        if (!inlineValue) {
-            if (i + 1 >= args.size()) return fail(name + ": needs a value");
-            value = args[++i];
-        }
-        if (!handler->second(value)) return false;
     }
+    if (!tools::parseLongOptions(args, withValue, flags, error)) return false;
     if (!o.help && !o.version && o.pskIdentity.empty() != o.pskKeyFile.empty()) {
         return fail(o.pskIdentity.empty() ? "--psk-key-file: needs --psk-identity" : "--psk-identity: needs --psk-key-file");
     }

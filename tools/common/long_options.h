@@ -1,0 +1,21 @@
+// Long options in the usual Unix form for the tools: "--name value", "--name=value" and flags.
+//
+// Error convention: parseLongOptions returns bool; on false `error` holds one line that names the
+// option (a handler that refuses its value writes its own line).
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vchat::tools {
+
+// Takes the option's value; false when the value is refused (the handler has set the error).
+using ValueOption = std::function<bool(const std::string& value)>;
+using FlagOption = std::function<void()>;
+
+bool parseLongOptions(const std::vector<std::string>& args, const std::map<std::string, ValueOption>& withValue,
+                      const std::map<std::string, FlagOption>& flags, std::string& error);
+
+}  // namespace vchat::tools
