@@ -11,6 +11,19 @@ constexpr char kUnexpectedArgument[] = "unexpected argument \"";
 
 }  // namespace
 
+ValueOption nonEmptyValue(const std::string& name, const std::string& what, std::string& field, bool& alsoSet,
+                          std::string& error) {
+    return [name, what, &field, &alsoSet, &error](const std::string& value) {
+        if (value.empty()) {
+            error = name + ": empty " + what;
+            return false;
+        }
+        field = value;
+        alsoSet = true;
+        return true;
+    };
+}
+
 bool parseLongOptions(const std::vector<std::string>& args, const std::map<std::string, ValueOption>& withValue,
                       const std::map<std::string, FlagOption>& flags, std::string& error) {
     for (std::size_t i = 0; i < args.size(); ++i) {

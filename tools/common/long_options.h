@@ -15,6 +15,11 @@ namespace vchat::tools {
 using ValueOption = std::function<bool(const std::string& value)>;
 using FlagOption = std::function<void()>;
 
+// A value that must not be empty ("<name>: empty <what>" otherwise): stored in `field`, and `alsoSet`
+// becomes true (an option that only makes sense over TLS turns TLS on).
+ValueOption nonEmptyValue(const std::string& name, const std::string& what, std::string& field, bool& alsoSet,
+                          std::string& error);
+
 bool parseLongOptions(const std::vector<std::string>& args, const std::map<std::string, ValueOption>& withValue,
                       const std::map<std::string, FlagOption>& flags, std::string& error);
 

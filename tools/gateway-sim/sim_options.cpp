@@ -155,18 +155,8 @@ bool parseOptions(const std::vector<std::string>& args, SimOptions& options, std
          }},
         {"--user", [&](const std::string& v) { o.user = v; return true; }},
         {"--password", [&](const std::string& v) { o.password = v; return true; }},
-        {"--cafile", [&](const std::string& v) {
-             if (v.empty()) return fail("--cafile: empty path");
-             o.caFile = v;
-             o.tls = true;
-             return true;
-         }},
-        {"--psk-identity", [&](const std::string& v) {
-             if (v.empty()) return fail("--psk-identity: empty identity");
-             o.pskIdentity = v;
-             o.tls = true;
-             return true;
-         }},
+        {"--cafile", tools::nonEmptyValue("--cafile", "path", o.caFile, o.tls, error)},
+        {"--psk-identity", tools::nonEmptyValue("--psk-identity", "identity", o.pskIdentity, o.tls, error)},
         {"--psk-key", [&](const std::string& v) {
              if (!isHexText(v)) return fail("--psk-key: expected an even number of hexadecimal digits");
              o.pskKeyHex = v;

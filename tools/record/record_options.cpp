@@ -139,18 +139,8 @@ bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, 
              }
          }},
         {"--cafile", [&](const std::string& v) { o.caPath = v; o.useTls = true; return true; }},
-        {"--psk-identity", [&](const std::string& v) {
-             if (v.empty()) return fail("--psk-identity: empty identity");
-             o.pskIdentity = v;
-             o.useTls = true;
-             return true;
-         }},
-        {"--psk-key-file", [&](const std::string& v) {
-             if (v.empty()) return fail("--psk-key-file: empty path");
-             o.pskKeyFile = v;
-             o.useTls = true;
-             return true;
-         }},
+        {"--psk-identity", tools::nonEmptyValue("--psk-identity", "identity", o.pskIdentity, o.useTls, error)},
+        {"--psk-key-file", tools::nonEmptyValue("--psk-key-file", "path", o.pskKeyFile, o.useTls, error)},
         {"--output", [&](const std::string& v) {
              if (v.empty()) return fail("--output: empty path");
              o.output = v == kStandardOutput ? "" : v;
