@@ -24,6 +24,13 @@ ValueOption nonEmptyValue(const std::string& name, const std::string& what, std:
     };
 }
 
+ValueOption nonEmptyValue(const std::string& name, const std::string& what, std::string& field, std::string& error) {
+    return [name, what, &field, &error](const std::string& value) {
+        bool unused = false;
+        return nonEmptyValue(name, what, field, unused, error)(value);
+    };
+}
+
 bool parseLongOptions(const std::vector<std::string>& args, const std::map<std::string, ValueOption>& withValue,
                       const std::map<std::string, FlagOption>& flags, std::string& error) {
     for (std::size_t i = 0; i < args.size(); ++i) {

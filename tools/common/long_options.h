@@ -19,6 +19,8 @@ using FlagOption = std::function<void()>;
 // becomes true (an option that only makes sense over TLS turns TLS on).
 ValueOption nonEmptyValue(const std::string& name, const std::string& what, std::string& field, bool& alsoSet,
                           std::string& error);
+// The same without a second effect.
+ValueOption nonEmptyValue(const std::string& name, const std::string& what, std::string& field, std::string& error);
 
 bool parseLongOptions(const std::vector<std::string>& args, const std::map<std::string, ValueOption>& withValue,
                       const std::map<std::string, FlagOption>& flags, std::string& error);

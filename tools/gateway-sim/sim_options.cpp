@@ -146,7 +146,7 @@ bool parseOptions(const std::vector<std::string>& args, SimOptions& options, std
         return false;
     };
     const std::map<std::string, tools::ValueOption> withValue = {
-        {"--host", [&](const std::string& v) { return v.empty() ? fail("--host: empty host") : (o.host = v, true); }},
+        {"--host", tools::nonEmptyValue("--host", "host", o.host, error)},
         {"--port", [&](const std::string& v) {
              std::uint64_t port = 0;
              if (!parseUnsigned(v, 65535, port) || port == 0) return fail("--port: expected 1 to 65535, got \"" + v + "\"");

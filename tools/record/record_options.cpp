@@ -103,7 +103,7 @@ bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, 
         return false;
     };
     const std::map<std::string, tools::ValueOption> withValue = {
-        {"--host", [&](const std::string& v) { return v.empty() ? fail("--host: empty host") : (o.host = v, true); }},
+        {"--host", tools::nonEmptyValue("--host", "host", o.host, error)},
         {"--port", [&](const std::string& v) {
              return validPort(v) ? (o.port = v, true) : fail("--port: expected 1 to 65535, got \"" + v + "\"");
          }},
