@@ -145,10 +145,13 @@ void Mosquitto::kill() {
 }
 
 Mosquitto::~Mosquitto() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
+    if (pid_ <= 0) return;
+    // A broker still starting up can miss SIGTERM (it sets up its loop after the handler): after a
+    // grace period it is killed outright rather than waited for forever.
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    if (!waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, std::chrono::seconds(5))) {
+        kill();
     }
 }
 
