@@ -9,7 +9,8 @@
 ; Defines given by the build: STAGE (folder with the files to install), FILES (an include with one
 ; File line per staged file), REMOVE (an include with one Delete line per installed file), OUTFILE.
 
-Unicode true
+; A 64-bit installer for 64-bit programs: it also runs where only 64-bit wine is installed.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 
 !define APPNAME "Veldra MQTT Chat"
