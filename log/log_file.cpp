@@ -4,6 +4,8 @@
 #include <memory>
 #include <mutex>
 
+#include "log/platform_time.h"
+
 namespace vchat {
 namespace {
 
@@ -20,7 +22,7 @@ bool writeBytes(std::FILE* file, std::string_view bytes) {
 
 std::string logFileName(std::time_t when) {
     std::tm local{};
-    if (!localtime_r(&when, &local)) return std::string();
+    if (!toLocalTime(when, local)) return std::string();
     char buffer[64];
     std::size_t length = std::strftime(buffer, sizeof buffer, "chatlog-%Y-%m-%d_%H-%M-%S.txt", &local);
     return std::string(buffer, length);

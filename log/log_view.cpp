@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <utility>
 
+#include "log/platform_time.h"
+
 namespace vchat {
 
 std::string formatStamp(std::time_t when) {
     std::tm local{};
-    // localtime_r: the worker thread stamps lines at the same time as the main thread.
-    if (!localtime_r(&when, &local)) return std::string();
+    if (!toLocalTime(when, local)) return std::string();
     char buffer[64];
     std::size_t length = std::strftime(buffer, sizeof buffer, "%d.%m.%Y, %H:%M:%S", &local);
     return std::string(buffer, length);

@@ -24,12 +24,14 @@
 namespace vchat {
 namespace {
 
-constexpr const char* kFontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
-constexpr const char* kProportionalFontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+constexpr const char* kFontPath = VCHAT_TEST_FONT_DIR "/DejaVuSansMono.ttf";
+constexpr const char* kProportionalFontPath = VCHAT_TEST_FONT_DIR "/DejaVuSans.ttf";
 constexpr int kCanvasW = 1440;
 constexpr int kCanvasH = 700;
 constexpr Rect kArea{20, 435, 1400, 200};
 using testing::kSampleTime;
+using testing::setEnvVar;
+using testing::useUtcAsLocalTime;
 
 using sdl::FontPtr;
 using sdl::RendererPtr;
@@ -132,8 +134,8 @@ void drawLogPlainly(SDL_Renderer* renderer, TTF_Font* font, LogView& view) {
 class LogDrawPixels : public ::testing::TestWithParam<Target> {
 protected:
     static void SetUpTestSuite() {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        setenv("TZ", "UTC", 1);
+        setEnvVar("SDL_VIDEODRIVER", "dummy");
+        useUtcAsLocalTime();
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
         ASSERT_EQ(TTF_Init(), 0) << TTF_GetError();
     }

@@ -1,13 +1,10 @@
 #include "log/log_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
+#include "tests/log/log_file_fixtures.h"
 #include "tests/log/utc_clock.h"
 #include "tests/support/test_support.h"
 
@@ -16,16 +13,12 @@ namespace {
 
 using vchat::testing::hasShape;
 using vchat::testing::kSampleTime;
+using vchat::testing::LogFile;
 using vchat::testing::readFile;
-using vchat::testing::TempDir;
+using vchat::testing::SaveLogInDirectory;
 using vchat::testing::writeFile;
 
 const std::string kBom = "\xEF\xBB\xBF";
-
-class LogFile : public testing::UtcClock {
-protected:
-    TempDir dir;
-};
 
 TEST_F(LogFile, NameCarriesTheLocalDateAndTime) {
     EXPECT_EQ(logFileName(kSampleTime), "chatlog-2026-12-06_08-03-58.txt");
@@ -80,38 +73,6 @@ TEST_F(LogFile, FailureToOpenIsAFailure) {
     EXPECT_FALSE(writeLogFile(dir.path(), log));   // a directory cannot be opened for writing
 }
 
-TEST_F(LogFile, FailureToOpenInAReadOnlyDirectory) {
-    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only directories";
-    const std::string locked = dir.file("locked");
-    ASSERT_EQ(mkdir(locked.c_str(), 0500), 0);
-    LogView log;
-    EXPECT_FALSE(writeLogFile(locked + "/log.txt", log));
-    chmod(locked.c_str(), 0700);
-}
-
-TEST_F(LogFile, FullDeviceIsAFailureNotASave) {
-    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
-    // Empty log: the three BOM bytes sit in the buffer until the close, which must report them.
-    LogView empty;
-    EXPECT_FALSE(writeLogFile("/dev/full", empty));
-    // Large log: the writes themselves fail long before the close.
-    LogView big;
-    for (int i = 0; i < 100; ++i) big.append(std::string(kMaxLogText, 'b'));
-    EXPECT_FALSE(writeLogFile("/dev/full", big));
-}
-
-// saveLog writes into the current directory; each case runs in a directory of its own.
-class SaveLogInDirectory : public LogFile {
-protected:
-    void SetUp() override {
-        LogFile::SetUp();
-        previous = std::filesystem::current_path();
-        std::filesystem::current_path(dir.path());
-    }
-    void TearDown() override { std::filesystem::current_path(previous); }
-    std::filesystem::path previous;
-};
-
 TEST_F(SaveLogInDirectory, SavesUnderADatedNameWithoutDirectory) {
     LogView log;
     log.appendAt("hello", kSampleTime);
@@ -119,19 +80,6 @@ TEST_F(SaveLogInDirectory, SavesUnderADatedNameWithoutDirectory) {
     ASSERT_TRUE(result.ok);
     EXPECT_TRUE(hasShape(result.fileName, "chatlog-####-##-##_##-##-##.txt")) << result.fileName;
     EXPECT_EQ(readFile(dir.file(result.fileName)), kBom + "06.12.2026, 08:03:58  hello\r\n");
-}
-
-TEST_F(SaveLogInDirectory, DirectoryThatIsGoneIsAFailure) {
-    // Works as root too: nothing can be created in a removed working directory.
-    const std::string gone = dir.file("gone");
-    ASSERT_EQ(mkdir(gone.c_str(), 0700), 0);
-    std::filesystem::current_path(gone);
-    ASSERT_EQ(rmdir(gone.c_str()), 0);
-    LogView log;
-    log.append("x");
-    SaveResult result = saveLog(log);
-    EXPECT_FALSE(result.ok);
-    EXPECT_TRUE(result.fileName.empty());
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <ctime>
 #include <string>
 
+#include "tests/support/test_platform.h"
+
 namespace vchat::testing {
 
 inline constexpr std::time_t kSampleTime = 1796544238;   // 06.12.2026, 08:03:58 UTC
@@ -26,8 +28,7 @@ inline bool hasShape(const std::string& text, const std::string& pattern) {
 class UtcClock : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("TZ", "UTC", 1);
-        tzset();
+        useUtcAsLocalTime();
     }
 };
 

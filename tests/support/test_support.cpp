@@ -8,25 +8,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 namespace vchat::testing {
-
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vchat-test-XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 int freeTcpPort() {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -76,28 +61,6 @@ bool waitForPort(int port, std::chrono::milliseconds timeout) {
             return ok;
         },
         timeout);
-}
-
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return done();
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 std::unique_ptr<Mosquitto> Mosquitto::start(const std::string& extraConfig) {

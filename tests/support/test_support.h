@@ -11,7 +11,7 @@
 
 namespace vchat::testing {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with everything in it when the object dies.
+// A fresh directory under the temporary folder ($TMPDIR or /tmp on POSIX), removed with everything in it when the object dies.
 class TempDir {
 public:
     TempDir();
