@@ -8,7 +8,7 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/mqtt/fake_broker.h"
+#include "tests/support/fake_broker.h"
 #include "tests/support/log_texts.h"
 #include "tests/support/test_support.h"
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/mqtt/fake_broker.h"
+#include "tests/support/fake_broker.h"
 #include "tests/support/log_texts.h"
 #include "tests/support/test_support.h"
 

@@ -16,9 +16,7 @@
 
 namespace vchat::testing {
 
-namespace {
 std::string u16(std::size_t n) { return std::string{static_cast<char>((n >> 8) & 0xFF), static_cast<char>(n & 0xFF)}; }
-}  // namespace
 
 std::string remainingLength(std::size_t n) {
     std::string out;

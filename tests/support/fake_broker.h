@@ -16,6 +16,7 @@
 
 namespace vchat::testing {
 
+std::string u16(std::size_t n);   // big-endian two bytes
 std::string remainingLength(std::size_t n);
 // CONNECT as the broker expects it for one login attempt (level 4 is 3.1.1, 3 is 3.1).
 std::string expectedConnect(int level, const std::string& clientId, const std::string& user,

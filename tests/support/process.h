@@ -12,12 +12,19 @@
 
 namespace vchat::testing {
 
+// What to start: argv[0] is looked up on PATH; `dir` is the working directory (empty: this
+// process's); `env` holds "NAME=value" entries that replace the same names of this process's
+// environment; standard output and error go to `output` (empty: /dev/null); `keepFd` stays open in
+// the child, every other descriptor above 2 is closed.
 struct Launch {
-    std::vector<std::string> argv;   // argv[0] is looked up on PATH
-    std::string dir;                 // working directory; empty: this process's
-    std::vector<std::string> env;    // "NAME=value", replacing the same name in this process's environment
-    std::string output;              // standard output and error go here; empty: /dev/null
-    int keepFd = -1;                 // a descriptor the child keeps open (every other one above 2 closes)
+    Launch(std::vector<std::string> argv, std::string dir = "", std::vector<std::string> env = {},
+           std::string output = "", int keepFd = -1)
+        : argv(std::move(argv)), dir(std::move(dir)), env(std::move(env)), output(std::move(output)), keepFd(keepFd) {}
+    std::vector<std::string> argv;
+    std::string dir;
+    std::vector<std::string> env;
+    std::string output;
+    int keepFd;
 };
 
 class Child {

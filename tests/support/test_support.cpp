@@ -2,9 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -105,47 +103,28 @@ std::unique_ptr<Mosquitto> Mosquitto::start(const std::string& extraConfig) {
     // A port can be taken between the probe and the broker's bind: try a few.
     for (int attempt = 0; attempt < 5; ++attempt) {
         m->port_ = freeTcpPort();
-        std::string conf = m->dir_.file("mosquitto.conf");
+        const std::string conf = m->dir_.file("mosquitto.conf");
         writeFile(conf, "per_listener_settings false\npersistence false\nlog_dest stderr\n"
                         "log_type all\nuser root\n"
                         "listener " + std::to_string(m->port_) + " 127.0.0.1\n" + extraConfig);
-        std::string log = m->logPath();
-        pid_t pid = fork();
-        if (pid < 0) return nullptr;
-        if (pid == 0) {
-            FILE* f = std::freopen(log.c_str(), "a", stderr);
-            (void)f;
-            execlp("mosquitto", "mosquitto", "-c", conf.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        m->pid_ = pid;
+        if (!m->process_.start({{"mosquitto", "-c", conf}, "", {}, m->logPath()})) return nullptr;
         if (waitForPort(m->port_, std::chrono::seconds(5))) return m;
         m->kill();
     }
     return nullptr;
 }
 
-void Mosquitto::kill() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-    }
-}
+Mosquitto::~Mosquitto() { process_.stop(SIGTERM); }
 
-Mosquitto::~Mosquitto() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-}
-
-int runCommand(const std::string& command) {
-    int status = std::system(command.c_str());
-    if (status == -1 || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+bool Mosquitto::waitForLog(const std::string& text, int count, std::chrono::milliseconds timeout) const {
+    return waitUntil(
+        [&] {
+            const std::string all = log();
+            int seen = 0;
+            for (std::size_t p = all.find(text); p != std::string::npos && seen < count; p = all.find(text, p + 1)) ++seen;
+            return seen >= count;
+        },
+        timeout);
 }
 
 }  // namespace vchat::testing

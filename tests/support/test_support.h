@@ -1,13 +1,13 @@
-// Helpers shared by the tests: temporary directories, free loopback ports and a real mosquitto
-// broker started on 127.0.0.1 with a config written to a temporary directory.
+// Helpers shared by the tests: temporary directories, free loopback ports, waiting, files and a
+// real mosquitto broker started on 127.0.0.1 with a config written to a temporary directory.
 #pragma once
-
-#include <sys/types.h>
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "tests/support/process.h"
 
 namespace vchat::testing {
 
@@ -67,17 +67,23 @@ public:
     std::string portText() const { return std::to_string(port_); }
     const std::string& dir() const { return dir_.path(); }
     std::string logPath() const { return dir_.file("mosquitto.log"); }
+    std::string log() const { return readFile(logPath()); }
+    // Waits until `text` stands at least `count` times in the broker's log.
+    bool waitForLog(const std::string& text, int count = 1,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
     // Kills the broker at once (SIGKILL), as a crash or a pulled cable would.
-    void kill();
+    void kill() { process_.stop(SIGKILL); }
 
 private:
     Mosquitto() = default;
     TempDir dir_;
     int port_ = 0;
-    pid_t pid_ = -1;
+    Child process_;
 };
 
-// Runs a shell command, returns its exit status (or -1).
-int runCommand(const std::string& command);
+// The broker lines of a listener that takes a pre-shared key from `pskFile` ("identity:hex" lines).
+inline std::string pskListenerConfig(const std::string& pskFile, const std::string& hint = "vchat-broker") {
+    return "allow_anonymous true\npsk_hint " + hint + "\npsk_file " + pskFile + "\n";
+}
 
 }  // namespace vchat::testing
