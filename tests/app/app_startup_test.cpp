@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -24,6 +25,16 @@ const std::vector<std::string> kHeadless = {"SDL_VIDEODRIVER=dummy", "SDL_RENDER
 constexpr const char* kNoFontMessage = "No TTF font found. Install DejaVuSans/Arial and SDL2_ttf.\n";
 constexpr const char* kSystemFont = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
 
+// True while the process holds `path` open (the client holds its font open for its whole run).
+bool holdsOpen(pid_t pid, const std::string& path) {
+    const std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
+    std::error_code ignored;
+    for (const auto& fd : std::filesystem::directory_iterator(fdDir, ignored)) {
+        if (std::filesystem::read_symlink(fd.path(), ignored) == path) return true;
+    }
+    return false;
+}
+
 class Startup : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(access(clientBinary().c_str(), X_OK), 0) << "build veldra-chat first"; }
@@ -36,7 +47,7 @@ TEST_F(Startup, WithoutTheFontInTheWorkingDirectoryItExitsWithTheMessage) {
     for (bool garbage : {false, true}) {
         if (garbage) testing::writeFile(dir.file("DejaVuSansMono.ttf"), "not a font");
         const std::string out = outDir.file("stderr");
-        Child child({{clientBinary()}, dir.path(), kHeadless, out});
+        Child child({clientBinary()}, dir.path(), kHeadless, out);
         ASSERT_TRUE(child.started());
         EXPECT_EQ(child.wait(60s), std::optional<int>(1));
         EXPECT_EQ(readFile(out), kNoFontMessage);
@@ -47,10 +58,10 @@ TEST_F(Startup, RunsUntilSigtermAndExitsWithStatusZero) {
     const std::string font = dir.file("DejaVuSansMono.ttf");
     ASSERT_EQ(symlink(kSystemFont, font.c_str()), 0);
     const std::string out = outDir.file("stderr");
-    Child child({{clientBinary()}, dir.path(), kHeadless, out});
+    Child child({clientBinary()}, dir.path(), kHeadless, out);
     ASSERT_TRUE(child.started());
     // The font stays open from start-up to shut-down: once it is, the loop runs.
-    ASSERT_TRUE(testing::waitUntil([&] { return child.holdsOpen(kSystemFont) || !child.running(); }, 60s))
+    ASSERT_TRUE(testing::waitUntil([&] { return holdsOpen(child.pid(), kSystemFont) || !child.running(); }, 60s))
         << readFile(out);
     ASSERT_TRUE(child.running()) << readFile(out);
     std::this_thread::sleep_for(300ms);

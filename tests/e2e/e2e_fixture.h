@@ -12,6 +12,7 @@
 #include "tests/e2e/form_points.h"
 #include "tests/e2e/gateway_sim_run.h"
 #include "tests/support/client_window.h"
+#include "tests/support/mosquitto.h"
 #include "tests/support/test_support.h"
 #include "tests/support/xvfb.h"
 

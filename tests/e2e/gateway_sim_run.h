@@ -84,7 +84,7 @@ public:
         std::vector<std::string> argv = {simulatorBinary(), "--port", std::to_string(port), "--print-sent",
                                          dir_.file("sent.tsv")};
         argv.insert(argv.end(), args.begin(), args.end());
-        ASSERT_TRUE(process_.start({argv, dir_.path(), {}, dir_.file("sim.out")}));
+        ASSERT_TRUE(process_.start(argv, dir_.path(), {}, dir_.file("sim.out")));
     }
     std::vector<SentRecord> sent() const { return readSentRecords(dir_.file("sent.tsv")); }
     // Standard output and error together: what clients sent, and progress.

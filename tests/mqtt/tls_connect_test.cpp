@@ -22,6 +22,7 @@
 #include "mqtt/tls.h"
 #include "tests/support/fake_broker.h"
 #include "tests/support/test_certs.h"
+#include "tests/support/mosquitto.h"
 #include "tests/support/test_support.h"
 #include "tests/support/text.h"
 

@@ -13,6 +13,7 @@
 #include "tests/support/fake_broker.h"
 #include "tests/support/test_certs.h"
 #include "tests/support/log_texts.h"
+#include "tests/support/mosquitto.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {

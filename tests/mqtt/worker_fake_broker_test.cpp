@@ -6,10 +6,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "tests/support/fake_broker.h"
 #include "tests/support/log_texts.h"
+#include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
@@ -17,7 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::countLines;
-using testing::expectedConnect;
 using testing::FakeBroker;
 using testing::waitForLine;
 using testing::logHas;
@@ -25,6 +26,33 @@ using testing::logTexts;
 using testing::waitUntil;
 
 constexpr char kWorkerThreadName[] = "mqtt-worker";
+const std::string kPingreq("\xC0\x00", 2);
+const std::string kPingresp("\xD0\x00", 2);
+
+// CONNECT as the broker expects it for one login attempt (level 4 is 3.1.1, 3 is 3.1).
+std::string expectedConnect(int level, const std::string& clientId, const std::string& user,
+                            const std::string& password) {
+    using testing::u16;
+    const std::string name = level == 4 ? "MQTT" : "MQIsdp";
+    char flags = 0x02;
+    if (!user.empty()) flags = static_cast<char>(flags | 0x80);
+    if (!user.empty() && !password.empty()) flags = static_cast<char>(flags | 0x40);
+    std::string rest = u16(name.size()) + name + static_cast<char>(level) + flags + std::string("\x00\x14", 2) +
+                       u16(clientId.size()) + clientId;
+    if (!user.empty()) rest += u16(user.size()) + user;
+    if (!user.empty() && !password.empty()) rest += u16(password.size()) + password;
+    return "\x10" + testing::remainingLength(rest.size()) + rest;
+}
+
+// CPU time (user + system) used so far by the thread of this process named `name`, or -1.
+double threadCpuSeconds(const std::string& name) {
+    double result = -1;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        const std::string dir = task.path().string();
+        if (testing::readFile(dir + "/comm") == name + "\n") result = testing::cpuSecondsFromStat(dir + "/stat");
+    }
+    return result;
+}
 
 MqttConfig configFor(const FakeBroker& broker) {
     MqttConfig config;
@@ -247,7 +275,7 @@ TEST(WorkerFakeBroker, BurstOfPublishesIsShownWithoutWaitingForMoreTraffic) {
     for (int i = 0; i < 50; ++i) {
         burst += testing::publishBytes("msh/EU/2/json/x", "{\"n\":" + std::to_string(i) + "}");
     }
-    burst += testing::kPingresp;   // other packet types are read and ignored
+    burst += kPingresp;   // other packet types are read and ignored
     ASSERT_TRUE(broker.send(burst));
     // 50 packets at one per loop turn, no 200 ms wait between them once they are buffered.
     ASSERT_TRUE(waitUntil([&] { return worker.publishesHandled() == 50; }, 3s));
@@ -272,13 +300,13 @@ TEST(WorkerFakeBroker, PingAfterTwentySecondsAndLostWhenUnansweredForThirty) {
     now += 19999;
     EXPECT_EQ(broker.readPacket(700ms), "");   // several turns, no ping yet
     now += 1;
-    EXPECT_EQ(broker.readPacket(), testing::kPingreq);
-    ASSERT_TRUE(broker.send(testing::kPingresp));
+    EXPECT_EQ(broker.readPacket(), kPingreq);
+    ASSERT_TRUE(broker.send(kPingresp));
     std::this_thread::sleep_for(500ms);   // the answer is read in a turn or two
 
     // The next ping is not answered; 29.9 s later the connection still stands, at 30 s it is lost.
     now += 20000;
-    EXPECT_EQ(broker.readPacket(), testing::kPingreq);
+    EXPECT_EQ(broker.readPacket(), kPingreq);
     now += 29900;
     std::this_thread::sleep_for(700ms);
     EXPECT_FALSE(logHas(log, "error: connection lost"));
@@ -296,11 +324,11 @@ void expectQuietAfterLoss(MqttWorker& worker, LogView& log) {
     ASSERT_TRUE(waitForLine(log, "error: connection lost", 10s));
     worker.enqueuePublish("t/late", "kept");
 
-    const double cpu0 = testing::threadCpuSeconds(kWorkerThreadName);
+    const double cpu0 = threadCpuSeconds(kWorkerThreadName);
     ASSERT_GE(cpu0, 0) << "worker thread not found";
     const auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(3s);
-    const double cpu = testing::threadCpuSeconds(kWorkerThreadName) - cpu0;
+    const double cpu = threadCpuSeconds(kWorkerThreadName) - cpu0;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     // A thread spinning on a dead socket would use most of the wall time.
     EXPECT_LT(cpu, 0.1 * wall) << "worker used " << cpu << " s of CPU in " << wall << " s";

@@ -10,6 +10,7 @@
 
 #include "tests/mqtt/mesh_envelope.h"
 #include "tests/support/log_texts.h"
+#include "tests/support/mosquitto.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {

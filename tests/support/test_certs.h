@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
 namespace vchat::testing {

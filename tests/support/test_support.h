@@ -1,21 +1,35 @@
-// Helpers shared by the tests: temporary directories, free loopback ports, waiting, files and a
-// real mosquitto broker started on 127.0.0.1 with a config written to a temporary directory.
+// Helpers shared by the tests: temporary directories, loopback listeners and ports, waiting, files.
 #pragma once
 
-#include <chrono>
-#include <functional>
-#include <memory>
-#include <string>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
-#include "tests/support/process.h"
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
 
 namespace vchat::testing {
 
 // A fresh directory under $TMPDIR (or /tmp), removed with everything in it when the object dies.
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir() {
+        const char* base = std::getenv("TMPDIR");
+        path_ = std::string(base && *base ? base : "/tmp") + "/vchat-test-XXXXXX";
+        if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
@@ -25,15 +39,30 @@ private:
     std::string path_;
 };
 
-// A TCP port on 127.0.0.1 that was free a moment ago.
-int freeTcpPort();
+inline sockaddr_in loopback(int port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    return addr;
+}
 
 // A listening TCP socket on 127.0.0.1 at a port the kernel picks; closed when the object dies.
 // Nothing accepts on it unless the test does.
 class LoopbackListener {
 public:
-    explicit LoopbackListener(int backlog = 4);
-    ~LoopbackListener();
+    explicit LoopbackListener(int backlog = 4) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr = loopback(0);
+        socklen_t len = sizeof addr;
+        if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(fd_, backlog) == 0 &&
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+            port_ = ntohs(addr.sin_port);
+        }
+    }
+    ~LoopbackListener() {
+        if (fd_ >= 0) ::close(fd_);
+    }
     LoopbackListener(const LoopbackListener&) = delete;
     LoopbackListener& operator=(const LoopbackListener&) = delete;
 
@@ -46,44 +75,47 @@ private:
     int fd_ = -1;
     int port_ = 0;
 };
-// True once something accepts TCP connections on 127.0.0.1:port.
-bool waitForPort(int port, std::chrono::milliseconds timeout);
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+inline int freeTcpPort() {
+    const LoopbackListener probe(1);
+    return probe.ok() ? probe.port() : -1;
+}
+
 // Polls `done` until it holds or the time-out passes; returns its last answer.
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
-void writeFile(const std::string& path, const std::string& bytes);
-std::string readFile(const std::string& path);
+inline bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
 
-// A mosquitto process on 127.0.0.1 and a free port. `extraConfig` is appended to the listener line,
-// so it can carry allow_anonymous, password_file, cafile/certfile/keyfile, psk_hint and so on.
-// Every broker line of output lands in logPath().
-class Mosquitto {
-public:
-    static std::unique_ptr<Mosquitto> start(const std::string& extraConfig = "allow_anonymous true\n");
-    ~Mosquitto();
-    Mosquitto(const Mosquitto&) = delete;
-    Mosquitto& operator=(const Mosquitto&) = delete;
+// True once something accepts TCP connections on 127.0.0.1:port.
+inline bool waitForPort(int port, std::chrono::milliseconds timeout) {
+    return waitUntil(
+        [port] {
+            const int fd = socket(AF_INET, SOCK_STREAM, 0);
+            const sockaddr_in addr = loopback(port);
+            const bool ok = fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+            if (fd >= 0) ::close(fd);
+            return ok;
+        },
+        timeout);
+}
 
-    int port() const { return port_; }
-    std::string portText() const { return std::to_string(port_); }
-    const std::string& dir() const { return dir_.path(); }
-    std::string logPath() const { return dir_.file("mosquitto.log"); }
-    std::string log() const { return readFile(logPath()); }
-    // Waits until `text` stands at least `count` times in the broker's log.
-    bool waitForLog(const std::string& text, int count = 1,
-                    std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
-    // Kills the broker at once (SIGKILL), as a crash or a pulled cable would.
-    void kill() { process_.stop(SIGKILL); }
+inline void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
 
-private:
-    Mosquitto() = default;
-    TempDir dir_;
-    int port_ = 0;
-    Child process_;
-};
-
-// The broker lines of a listener that takes a pre-shared key from `pskFile` ("identity:hex" lines).
-inline std::string pskListenerConfig(const std::string& pskFile, const std::string& hint = "vchat-broker") {
-    return "allow_anonymous true\npsk_hint " + hint + "\npsk_file " + pskFile + "\n";
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 }  // namespace vchat::testing

@@ -21,9 +21,9 @@ public:
     bool start() {
         int fds[2];
         if (pipe(fds) != 0) return false;
-        const bool started = child_.start({{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+        const bool started = child_.start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
                                             "1600x900x24", "-nolisten", "tcp", "-noreset"},
-                                           "", {}, dir_.file("xvfb.log"), fds[1]});
+                                          "", {}, dir_.file("xvfb.log"), fds[1]);
         close(fds[1]);
         std::string number;
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
