@@ -108,12 +108,11 @@ protected:
 
     // Types 127.0.0.1 and `port` into the form and presses Connect.
     void connectTo(const std::string& port) {
-        client.setField(centre(kFieldTable[kBrokerHost].rect), 40, "127.0.0.1");
-        client.setField(centre(kFieldTable[kPort].rect), 10, port);
+        client.setField(testing::centreOf(kBrokerHost), 40, "127.0.0.1");
+        client.setField(testing::centreOf(kPort), 10, port);
         client.key("Escape");
-        client.click(centre(kButtonTable[kConnect].rect));
+        client.click(testing::centreOf(kConnect));
     }
-    static testing::Point centre(const SDL_Rect& r) { return {r.x + r.w / 2, r.y + r.h / 2}; }
 
     std::optional<Screenshot> screenshot() const {
         const std::string path = logs.file("screen.ppm");
@@ -196,7 +195,7 @@ TEST_F(XvfbClient, DisconnectDuringASilentLoginLeavesTheWindowResponsive) {
     ASSERT_TRUE(broker.accept(30s));
     ASSERT_FALSE(broker.readPacket(30s).empty()) << "no CONNECT";
 
-    client.click(centre(kButtonTable[kDisconnect].rect));
+    client.click(testing::centreOf(kDisconnect));
     const auto clicked = std::chrono::steady_clock::now();
     client.key("ctrl+s");
     ASSERT_TRUE(testing::waitUntil([&] { return savedLogs(client.dir()) == 1; }, 10s));

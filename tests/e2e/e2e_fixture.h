@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/form_points.h"
 #include "tests/e2e/gateway_sim_run.h"
 #include "tests/support/client_window.h"
 #include "tests/support/mosquitto.h"
@@ -23,6 +22,7 @@ using Clock = std::chrono::steady_clock;
 using testing::ClientWindow;
 using testing::contains;
 using testing::Mosquitto;
+using testing::centreOf;
 using testing::Point;
 using testing::withoutSaveReports;
 
@@ -43,22 +43,28 @@ protected:
     ClientWindow& startClient(int port) {
         client_ = std::make_unique<ClientWindow>(x_);
         client_->start();
-        client_->setField(at::kBrokerHost, 20, "127.0.0.1");
-        client_->setField(at::kPort, 8, std::to_string(port));
+        client_->setField(centreOf(kBrokerHost), 20, "127.0.0.1");
+        client_->setField(centreOf(kPort), 8, std::to_string(port));
         return *client_;
     }
 
     // Ticks Decode RAW when asked, presses Connect and waits until the broker has answered the
     // client's subscriptions (its ids start with "korvane-"), `subscriptions` in all so far.
     bool connect(const Mosquitto& broker, bool decodeRaw, int subscriptions, std::chrono::milliseconds timeout = 20s) {
-        if (decodeRaw) client_->click(at::kDecodeRaw);
-        client_->click(at::kConnect);
+        if (decodeRaw) client_->click(centreOf(kDecodeRaw));
+        client_->click(centreOf(kConnect));
         return broker.waitForLog("Sending SUBACK to korvane-", subscriptions, timeout);
     }
 
     // Saves until `line` shows, then returns the saved lines.
     std::vector<std::string> logAfter(const std::string& line, std::chrono::milliseconds timeout = 30s) {
-        return client_->saveUntil([&](const std::vector<std::string>& l) { return contains(l, line); }, timeout);
+        const auto end = Clock::now() + timeout;
+        std::vector<std::string> lines = client_->saveLog();
+        while (!contains(lines, line) && Clock::now() < end) {
+            std::this_thread::sleep_for(400ms);
+            lines = client_->saveLog();
+        }
+        return lines;
     }
 
     testing::Xvfb x_;

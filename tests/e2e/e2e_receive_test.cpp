@@ -55,8 +55,8 @@ TEST_F(E2eReceive, DefaultsWithHostPortAndDecodeRawShowEveryMessageExactly) {
 }
 
 TEST_F(E2eReceive, PresetChannelWithEmptyPskDecodesUnderTheOneByteKey) {
-    client_->setField(at::kChannel, 20, "LongFast");
-    client_->setField(at::kChannelPsk, 50, "");
+    client_->setField(centreOf(kChannel), 20, "LongFast");
+    client_->setField(centreOf(kChannelPsk), 50, "");
     ASSERT_TRUE(connect(*broker_, true, 2));
 
     Simulator sim;
@@ -80,12 +80,12 @@ TEST_F(E2eReceive, EachHideBoxHidesItsKindAndNothingElse) {
         Point box;
         const char* kind;
     };
-    const Case cases[] = {{at::kHideNodeinfo, "nodeinfo"},
-                          {at::kHidePosition, "position"},
-                          {at::kHideTelemetry, "telemetry"},
-                          {at::kHideTraceroute, "traceroute"}};
+    const Case cases[] = {{centreOf(kHideNodeinfo), "nodeinfo"},
+                          {centreOf(kHidePosition), "position"},
+                          {centreOf(kHideTelemetry), "telemetry"},
+                          {centreOf(kHideTraceroute), "traceroute"}};
     ClientWindow& c = *client_;
-    c.click(at::kDecodeRaw);
+    c.click(centreOf(kDecodeRaw));
     int subscriptions = 0;
     std::uint32_t seed = 21;
     for (const Case& k : cases) {
@@ -115,15 +115,15 @@ TEST_F(E2eReceive, EachHideBoxHidesItsKindAndNothingElse) {
         const std::vector<std::string> shown = withoutSaveReports(logAfter(want.back()));
         EXPECT_EQ(shown, want);
 
-        c.click(at::kDisconnect);
+        c.click(centreOf(kDisconnect));
         c.click(k.box);   // unticked again for the next case
     }
 }
 
 TEST_F(E2eReceive, SendPublishesTheExactJsonOnTheGatewayTopic) {
     ClientWindow& c = *client_;
-    c.setField(at::kFromId, 14, "1128103180");
-    c.setField(at::kGatewayHex, 12, "433D7D0C");
+    c.setField(centreOf(kFromId), 14, "1128103180");
+    c.setField(centreOf(kGatewayHex), 12, "433D7D0C");
     ASSERT_TRUE(connect(*broker_, false, 1));
 
     Simulator sim;
@@ -139,12 +139,12 @@ TEST_F(E2eReceive, SendPublishesTheExactJsonOnTheGatewayTopic) {
     const std::string tail2 =
         R"(,"to":4294967295,"shortName":"zk52","longName":"MeshZK-52","payload":"second, by the button"})";
 
-    c.click(at::kMessageLine);
+    c.click(centreOf(kMessageLine));
     c.type(R"(Hello "mesh" \ 73)");
     c.key("Return");
     ASSERT_TRUE(sim.waitForOutput("\"payload\":\"Hello", 20s)) << sim.output();
     c.type("second, by the button");
-    c.click(at::kSend);
+    c.click(centreOf(kSend));
     ASSERT_TRUE(sim.waitForOutput("by the button\"}", 20s)) << sim.output();
 
     // What the gateway received, one line per message, exactly as built for the form's values.

@@ -28,8 +28,8 @@ TEST_F(E2eSession, TlsWithTestCaConnectsAndReceives) {
     auto broker = Mosquitto::start(testing::tlsListenerConfig(certs->pem("server"), certs->key("server"), certs->pem("ca")));
     ASSERT_TRUE(broker);
     ClientWindow& c = startClient(broker->port());
-    c.click(at::kUseTls);   // Verify Server is ticked from the start
-    c.setField(at::kCaPath, 14, certs->pem("ca"));
+    c.click(centreOf(kUseTls));   // Verify Server is ticked from the start
+    c.setField(centreOf(kCaPath), 14, certs->pem("ca"));
     ASSERT_TRUE(connect(*broker, true, 2, 30s)) << broker->log();
 
     std::vector<std::string> want = {"Connecting...", "TCP/TLS connected.", "Connected to broker.",
@@ -47,10 +47,10 @@ TEST_F(E2eSession, TlsPskConnectsAndReceives) {
     auto broker = Mosquitto::start(testing::pskListenerConfig(keys.file("psk"), "e2e"));
     ASSERT_TRUE(broker);
     ClientWindow& c = startClient(broker->port());
-    c.click(at::kUseTls);
-    c.click(at::kTlsPskMode);
-    c.setField(at::kPskIdentity, 0, "veldra-e2e");
-    c.setField(at::kPskKey, 0, clientKey);
+    c.click(centreOf(kUseTls));
+    c.click(centreOf(kTlsPskMode));
+    c.setField(centreOf(kPskIdentity), 0, "veldra-e2e");
+    c.setField(centreOf(kPskKey), 0, clientKey);
     ASSERT_TRUE(connect(*broker, true, 2, 30s)) << broker->log();
 
     std::vector<std::string> want = {"Connecting...", "TCP/TLS connected.", "Connected to broker.",
@@ -70,7 +70,7 @@ TEST_F(E2eSession, DisconnectThenQuitEndsWithStatusZero) {
     // Without Decode RAW only the JSON messages show.
     exchange(broker->port(), 10, {"--envelopes", "0", "--seed", "41"}, want);
 
-    c.click(at::kDisconnect);
+    c.click(centreOf(kDisconnect));
     want.push_back("Disconnected.");
     EXPECT_EQ(withoutSaveReports(logAfter("Disconnected.", 20s)), want);
 
@@ -101,7 +101,7 @@ TEST_F(E2eSession, BrokerKilledWhileConnectedIsReportedAndTheWindowStaysResponsi
     EXPECT_TRUE(testing::isSaveReport(later.back()));
     EXPECT_EQ(withoutSaveReports(later), want);   // reported once, nothing else since
 
-    c.click(at::kDisconnect);
+    c.click(centreOf(kDisconnect));
     want.push_back("Disconnected.");
     EXPECT_EQ(withoutSaveReports(logAfter("Disconnected.", 20s)), want);
 

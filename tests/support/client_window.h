@@ -3,19 +3,18 @@
 // log read back from the file Ctrl+S saves.
 #pragma once
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/form.h"
 #include "tests/support/process.h"
 #include "tests/support/test_support.h"
 #include "tests/support/text.h"
@@ -30,21 +29,22 @@ struct Point {
     int y;
 };
 
+// Where a person clicks: the middle of a widget, from the form's own tables (check boxes are
+// 20 x 20 squares).
+inline Point centreOf(const SDL_Rect& r) { return {r.x + r.w / 2, r.y + r.h / 2}; }
+inline Point centreOf(FieldId f) { return centreOf(kFieldTable[f].rect); }
+inline Point centreOf(ButtonId b) { return centreOf(kButtonTable[b].rect); }
+inline Point centreOf(BoxId b) { return {kBoxTable[b].x + 10, kBoxTable[b].y + 10}; }
+
 namespace detail {
 
-struct Stamp {
-    std::string path;
-    std::int64_t mtimeNs = 0;
-    bool operator==(const Stamp& o) const { return path == o.path && mtimeNs == o.mtimeNs; }
-};
-
+// The newest saved log and when it was written; a save replaces one of the same second.
+using Stamp = std::pair<std::string, std::filesystem::file_time_type>;
 inline Stamp newestLogFile(const std::string& dir) {
     Stamp best;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        struct stat st {};
-        if (!startsWith(entry.path().filename().string(), "chatlog-") || stat(entry.path().c_str(), &st) != 0) continue;
-        const std::int64_t ns = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-        if (best.path.empty() || ns > best.mtimeNs) best = {entry.path().string(), ns};
+        const bool log = startsWith(entry.path().filename().string(), "chatlog-");
+        if (log && (best.first.empty() || entry.last_write_time() > best.second)) best = {entry.path(), entry.last_write_time()};
     }
     return best;
 }
@@ -160,29 +160,18 @@ public:
         }
         if (latency) *latency = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         EXPECT_FALSE(now == before) << "Ctrl+S saved nothing";
-        if (now.path.empty()) return {};
+        if (now.first.empty()) return {};
         // The file is written after it is emptied: read until two reads agree.
-        std::string bytes = readFile(now.path);
+        std::string bytes = readFile(now.first);
         for (int i = 0; i < 50; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            std::string again = readFile(now.path);
+            std::string again = readFile(now.first);
             if (again == bytes && !bytes.empty()) break;
             bytes = std::move(again);
         }
         std::optional<std::vector<std::string>> lines = parseSavedLog(bytes);
-        EXPECT_TRUE(lines.has_value()) << "malformed log file " << now.path;
+        EXPECT_TRUE(lines.has_value()) << "malformed log file " << now.first;
         return lines ? *lines : std::vector<std::string>{};
-    }
-    // Saves until `done` holds for the saved lines (or the time-out passes); returns the last lines.
-    template <class Pred>
-    std::vector<std::string> saveUntil(Pred done, std::chrono::milliseconds timeout) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        std::vector<std::string> lines = saveLog();
-        while (!done(lines) && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(400));
-            lines = saveLog();
-        }
-        return lines;
     }
     // Ends the program as the window system does when its window is closed (SDL turns the signal
     // into the same quit event) and returns the exit status.
