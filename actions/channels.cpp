@@ -1,3 +1,4 @@
+#include "mesh/ascii.h"
 #include "actions/channels.h"
 
 #include "mesh/json_filter.h"

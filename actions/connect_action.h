@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "actions/channels.h"
+#include "actions/connection_defaults.h"
 #include "log/log_view.h"
 #include "mesh/mqtt_config.h"
 #include "mqtt/mqtt_worker.h"
@@ -21,7 +22,7 @@ inline constexpr std::string_view kDefaultChannelPsk = "Ag==";
 inline constexpr std::string_view kPresetNoticePrefix = "Preset channel detected (";
 inline constexpr std::string_view kPresetNoticeSuffix = "), using default PSK Ag==";
 inline constexpr std::string_view kConnectingText = "Connecting...";
-inline constexpr std::string_view kPlainPort = "1883";
+inline constexpr std::string_view kPlainPort = kDefaultPort;
 inline constexpr std::string_view kTlsPort = "8883";
 
 // What Connect reads from the form, as references into the app's widgets. Only `channelPsk` is

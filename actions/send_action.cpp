@@ -1,6 +1,6 @@
 #include "actions/send_action.h"
 
-#include "mesh/hex.h"
+#include "mesh/ascii.h"
 
 namespace vchat {
 namespace {

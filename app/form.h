@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "actions/connection_defaults.h"
 #include "app/widgets.h"
 
 namespace vchat {
@@ -76,8 +77,6 @@ inline constexpr int kWindowWidth = 1440;
 inline constexpr int kWindowHeight = 700;
 inline constexpr int kLabelOffset = 18;   // a field's caption stands this far above its top edge
 
-inline constexpr std::string_view kDefaultBrokerHost = "mqtt.veldra.org";
-
 struct FieldRow {
     std::string_view caption;
     std::string_view text;   // FROM_ID and GATEWAY_HEX are computed from the node number instead
@@ -88,18 +87,18 @@ struct FieldRow {
 // Indexed by FieldId.
 inline constexpr std::array<FieldRow, kFieldCount> kFieldTable{{
     {"Broker Host", kDefaultBrokerHost, {20, 46, 280, 32}, false},
-    {"Port", "1883", {20, 106, 280, 32}, false},
-    {"Username", "meshvarnholt", {20, 166, 280, 32}, false},
-    {"Password", "qorvikmale", {20, 226, 280, 32}, true},
-    {"Root Topic", "msh/EU_868", {20, 286, 280, 32}, false},
+    {"Port", kDefaultPort, {20, 106, 280, 32}, false},
+    {"Username", kDefaultUser, {20, 166, 280, 32}, false},
+    {"Password", kDefaultPassword, {20, 226, 280, 32}, true},
+    {"Root Topic", kDefaultRootTopic, {20, 286, 280, 32}, false},
     {"FROM_ID", "", {330, 46, 280, 32}, false},
     {"GATEWAY_HEX (8 HEX)", "", {330, 106, 280, 32}, false},
-    {"Channel (Name or Index)", "Mesh Varnholt", {330, 166, 280, 32}, false},
+    {"Channel (Name or Index)", kDefaultChannel, {330, 166, 280, 32}, false},
     {"Short Name", "zk52", {330, 286, 280, 32}, false},
     {"Long Name", "MeshZK-52", {330, 346, 280, 32}, false},
-    {"Channel PSK (Base64)", "tQ7nW2xLp9RkVd4sHc8ZyA1mFe6uJb3oGi5rTx0vNqE=", {330, 226, 280, 32}, false},
+    {"Channel PSK (Base64)", kDefaultChannelKey, {330, 226, 280, 32}, false},
     {"", "", {280, 645, 980, 32}, false},
-    {"CA bundle (PEM) path", "cacert.pem", {640, 166, 280, 32}, false},
+    {"CA bundle (PEM) path", kDefaultCaPath, {640, 166, 280, 32}, false},
     {"TLS PSK Identity", "", {640, 226, 280, 32}, false},
     {"TLS PSK Key (HEX)", "", {640, 286, 280, 32}, false},
     {"To ID (Decimal or Empty)", "", {950, 231, 280, 32}, false},
@@ -120,7 +119,7 @@ inline constexpr std::array<BoxRow, kBoxCount> kBoxTable{{
     {"Hide Telemetry", 440, 410, false},
     {"Hide Traceroute", 650, 410, false},
     {"Use TLS (Port: 8883)", 640, 51, false},
-    {"Verify Server", 640, 81, true},
+    {"Verify Server", 640, 81, kDefaultVerifyServer},
     {"TLS-PSK mode", 640, 111, false},
     {"Broadcast (0xFFFFFFFF)", 950, 291, false},
 }};

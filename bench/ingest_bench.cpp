@@ -1,13 +1,16 @@
-// Broker ingest rate: one publisher floods a local mosquitto while the worker and mosquitto_sub are
+// Broker ingest rate: one publisher floods a local mosquitto while a receiver and mosquitto_sub are
 // both subscribed; compares how long each takes from its first to its last message.
 //
 // Usage: ingest_bench [messages]   (default 100000). Needs mosquitto and mosquitto_sub on PATH.
-// Runs twice: JSON messages with Decode RAW off, then encrypted envelopes with Decode RAW on.
-// Exit status 1 when a message is missing or a step fails.
+// Receivers: the worker in this process (time to its last publishesHandled step), then veldra-record
+// writing text lines to a file (time to the file's last byte: its size is polled, and the size of
+// every line is known). Each runs twice: JSON messages with Decode RAW off, then encrypted envelopes
+// with Decode RAW on. Exit status 1 when a message is missing or a step fails.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +26,8 @@
 #include <vector>
 
 #include "log/log_view.h"
+#include "mesh/channel_crypto.h"
+#include "mesh/receive.h"
 #include "mqtt/broker_connection.h"
 #include "mqtt/mqtt_worker.h"
 #include "mqtt/packet_codec.h"
@@ -85,6 +90,14 @@ int countOf(const std::string& text, const std::string& needle) {
     return n;
 }
 
+off_t fileSize(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_size : 0;
+}
+
+// Stamp, two blanks, text, CR LF.
+constexpr std::size_t kTextLineOverhead = 20 + 2 + 2;
+
 struct RunResult {
     bool ok = false;
     std::uint64_t workerCount = 0;
@@ -95,7 +108,7 @@ struct RunResult {
 };
 
 RunResult runOnce(const std::string& dir, int port, const std::string& brokerLog, const std::string& root,
-                  bool envelopes, int messages) {
+                  bool envelopes, bool recorder, int messages) {
     RunResult result;
     const std::string filter = root + (envelopes ? "/2/e/#" : "/2/json/#");
     const std::string topic = root + (envelopes ? "/2/e/LongFast/!aabbccdd" : "/2/json/LongFast/!aabbccdd");
@@ -113,13 +126,31 @@ RunResult runOnce(const std::string& dir, int port, const std::string& brokerLog
     config.rootTopic = root;
     config.decodeRaw = envelopes;
     config.channelPsk = "AQ==";
-    worker.start(config, &log);
+    const std::string recording = dir + "/recording-" + root + ".txt";
+    pid_t recorderPid = -1;
+    if (recorder) {
+        std::vector<std::string> argv = {std::string(VCHAT_BINARY_DIR) + "/tools/record/veldra-record", "--host",
+                                         "127.0.0.1", "--port", config.port, "--root", root, "--channel-psk",
+                                         config.channelPsk, "--output", recording};
+        if (envelopes) argv.push_back("--decode-raw");
+        recorderPid = spawn(argv, dir + "/recorder.out", dir + "/recorder.err");
+    } else {
+        worker.start(config, &log);
+    }
+    auto stopReceivers = [&] {
+        worker.stop();
+        if (recorderPid > 0) {
+            kill(recorderPid, SIGTERM);
+            waitpid(recorderPid, nullptr, 0);
+            recorderPid = -1;
+        }
+    };
 
     // Both subscribers must be in place before the first message goes out.
     const std::string subscribedLine = " 0 " + filter + "\n";
     if (!waitFor([&] { return countOf(readAll(brokerLog), subscribedLine) >= 2; }, 15s)) {
         std::fprintf(stderr, "subscriptions did not arrive\n");
-        worker.stop();
+        stopReceivers();
         kill(sub, SIGTERM);
         waitpid(sub, nullptr, 0);
         return result;
@@ -140,6 +171,32 @@ RunResult runOnce(const std::string& dir, int port, const std::string& brokerLog
     std::string all;
     for (int i = 0; i < messages; ++i) all += vchat::buildPublish(topic, payloads[static_cast<std::size_t>(i) % payloads.size()]);
 
+    // The recording's size once every message is in it, and the line each payload gives.
+    vchat::MqttConfig shown = config;
+    shown.channelKey = vchat::decodeBase64(config.channelPsk);
+    std::vector<std::string> shownLines;
+    off_t expectedBytes = 0;
+    for (std::size_t i = 0; i < payloads.size(); ++i) {
+        std::string line;
+        vchat::publishLine(topic, payloads[i], shown, line);
+        shownLines.push_back(line);
+    }
+    for (int i = 0; i < messages; ++i) {
+        expectedBytes +=
+            static_cast<off_t>(shownLines[static_cast<std::size_t>(i) % shownLines.size()].size() + kTextLineOverhead);
+    }
+    // The status lines are written before the first message comes: wait until the size settles.
+    off_t baseBytes = fileSize(recording);
+    if (recorder) {
+        waitFor([&] {
+            const off_t before = fileSize(recording);
+            std::this_thread::sleep_for(100ms);
+            baseBytes = fileSize(recording);
+            return baseBytes > 0 && baseBytes == before;
+        }, 5s);
+        expectedBytes += baseBytes;
+    }
+
     const int fd = vchat::tcpConnect("127.0.0.1", std::to_string(port));
     vchat::BrokerConnection pub;
     pub.sock.reset(fd);
@@ -151,7 +208,7 @@ RunResult runOnce(const std::string& dir, int port, const std::string& brokerLog
     if (fd < 0 || !vchat::sendRaw(pub, vchat::buildConnect(vchat::makeClientId(rng), "", "", "3.1.1", 60)) ||
         vchat::readPacket(pub, stream, connack, 5000) != vchat::IoStatus::Ok) {
         std::fprintf(stderr, "publisher could not log in\n");
-        worker.stop();
+        stopReceivers();
         kill(sub, SIGTERM);
         waitpid(sub, nullptr, 0);
         return result;
@@ -170,13 +227,16 @@ RunResult runOnce(const std::string& dir, int port, const std::string& brokerLog
     bool seenFirst = false;
     const auto deadline = Clock::now() + 300s;
     while (Clock::now() < deadline) {
-        const std::uint64_t n = worker.publishesHandled() - base;
+        const off_t size = recorder ? fileSize(recording) : 0;
+        const bool any = recorder ? size > baseBytes : worker.publishesHandled() > base;
+        const bool all = recorder ? size >= expectedBytes
+                                  : worker.publishesHandled() - base >= static_cast<std::uint64_t>(messages);
         const auto now = Clock::now();
-        if (!seenFirst && n > 0) {
+        if (!seenFirst && any) {
             first = now;
             seenFirst = true;
         }
-        if (n >= static_cast<std::uint64_t>(messages)) {
+        if (all) {
             last = now;
             break;
         }
@@ -184,8 +244,16 @@ RunResult runOnce(const std::string& dir, int port, const std::string& brokerLog
     }
     publisher.join();
     result.publishSec = std::chrono::duration<double>(publishEnd - publishStart).count();
-    result.workerCount = worker.publishesHandled() - base;
     result.workerSec = std::chrono::duration<double>(last - first).count();
+    if (recorder) {
+        // Counted by the lines themselves: each payload's line as often as it was sent.
+        const std::string text = readAll(recording);
+        for (const std::string& line : shownLines) {
+            result.workerCount += static_cast<std::uint64_t>(countOf(text, "  " + line + "\r\n"));
+        }
+    } else {
+        result.workerCount = worker.publishesHandled() - base;
+    }
 
     // mosquitto_sub ends by itself after its count; a few seconds' grace for the last lines.
     int status = 0;
@@ -195,7 +263,7 @@ RunResult runOnce(const std::string& dir, int port, const std::string& brokerLog
     }
     vchat::sendRaw(pub, vchat::buildDisconnect());
     vchat::closeConnection(pub);
-    worker.stop();
+    stopReceivers();
 
     std::istringstream lines(readAll(subOut));
     std::string line;
@@ -247,18 +315,23 @@ int main(int argc, char** argv) {
         const char* name;
         const char* root;
         bool envelopes;
-    } runs[] = {{"JSON, Decode RAW off", "benchjson", false}, {"encrypted envelopes, Decode RAW on", "benchenv", true}};
+        bool recorder;
+    } runs[] = {{"worker, JSON, Decode RAW off", "benchjson", false, false},
+                {"worker, encrypted envelopes, Decode RAW on", "benchenv", true, false},
+                {"veldra-record to a file, JSON", "recjson", false, true},
+                {"veldra-record to a file, encrypted envelopes, --decode-raw", "recenv", true, true}};
     std::printf("%d messages per run\n", messages);
     for (const auto& run : runs) {
-        const RunResult r = runOnce(dir, port, brokerLog, run.root, run.envelopes, messages);
+        const RunResult r = runOnce(dir, port, brokerLog, run.root, run.envelopes, run.recorder, messages);
+        const char* side = run.recorder ? "recorder" : "worker";
         std::printf("%s:\n", run.name);
         std::printf("  publisher wrote all in   %.3f s\n", r.publishSec);
-        std::printf("  worker         %6llu received, first to last %.3f s, %.0f msg/s\n",
+        std::printf("  %-13s  %6llu received, first to last %.3f s, %.0f msg/s\n", side,
                     static_cast<unsigned long long>(r.workerCount), r.workerSec,
                     r.workerSec > 0 ? static_cast<double>(r.workerCount) / r.workerSec : 0.0);
         std::printf("  mosquitto_sub  %6zu received, first to last %.3f s, %.0f msg/s\n", r.subCount, r.subSec,
                     r.subSec > 0 ? static_cast<double>(r.subCount) / r.subSec : 0.0);
-        std::printf("  ratio worker / mosquitto_sub: %.2f %s\n", r.subSec > 0 ? r.workerSec / r.subSec : 0.0,
+        std::printf("  ratio %s / mosquitto_sub: %.2f %s\n", side, r.subSec > 0 ? r.workerSec / r.subSec : 0.0,
                     r.ok ? "" : "(MESSAGES MISSING)");
         allOk = allOk && r.ok;
     }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "mesh/ascii.h"
 #include "mesh/json_filter.h"
 
 namespace {

@@ -30,12 +30,12 @@ bool writeLogFile(const std::string& path, const LogView& log) {
     FilePtr file(std::fopen(path.c_str(), "wb"));
     if (!file) return false;
 
-    bool ok = writeBytes(file.get(), "\xEF\xBB\xBF");
+    bool ok = writeBytes(file.get(), kLogFileBom);
     {
         std::lock_guard<std::mutex> lock(log.mutex);
         for (const LogLine& line : log.lines) {
             if (!ok) break;
-            ok = writeBytes(file.get(), line.text) && writeBytes(file.get(), "\r\n");
+            ok = writeBytes(file.get(), line.text) && writeBytes(file.get(), kLogLineEnd);
         }
     }
     // Buffered bytes reach the device only in the flush inside fclose: a full disk often shows

@@ -14,6 +14,10 @@
 
 namespace vchat {
 
+// The file starts with the byte order mark and every line ends with CR LF.
+inline constexpr std::string_view kLogFileBom = "\xEF\xBB\xBF";
+inline constexpr std::string_view kLogLineEnd = "\r\n";
+
 // Texts the caller appends to the log after a save (the button and Ctrl+S differ on failure).
 inline constexpr std::string_view kSavedLogPrefix = "Saved log ? ";
 inline constexpr std::string_view kSaveFailedButtonText = "Failed to save log (no write permission?)";

@@ -14,9 +14,9 @@ std::string formatStamp(std::time_t when) {
     return std::string(buffer, length);
 }
 
-std::string makeLogLine(std::string_view stamp, std::string_view text) {
+std::string makeLogLine(std::string_view stamp, std::string_view text, std::size_t maxText) {
     // The cut counts bytes and may split a UTF-8 sequence; the view renders whatever is left.
-    std::string_view kept = text.substr(0, std::min(text.size(), kMaxLogText));
+    std::string_view kept = text.substr(0, std::min(text.size(), maxText));
     std::string line;
     line.reserve(stamp.size() + 2 + kept.size());
     line.append(stamp);

@@ -54,7 +54,7 @@ struct LogView {
 
 // "%d.%m.%Y, %H:%M:%S" of `when` in local time (20 bytes).
 std::string formatStamp(std::time_t when);
-// The stored form of a line: stamp, two spaces, text cut to kMaxLogText bytes.
-std::string makeLogLine(std::string_view stamp, std::string_view text);
+// The stored form of a line: stamp, two spaces, text cut to `maxText` bytes.
+std::string makeLogLine(std::string_view stamp, std::string_view text, std::size_t maxText = kMaxLogText);
 
 }  // namespace vchat

@@ -1,9 +1,8 @@
 #include "mesh/envelope_display.h"
 
-#include "mesh/hex.h"
+#include "mesh/ascii.h"
 
 #include "mesh/channel_crypto.h"
-#include "mesh/receive.h"
 
 namespace vchat {
 
@@ -94,11 +93,6 @@ std::string envelopeLine(std::string_view topic, std::string_view payload, const
         return packetLine(envelope.label, packet, DecryptOutcome::Failed, {});
     }
     return packetLine(envelope.label, packet, DecryptOutcome::Decrypted, plaintext);
-}
-
-void decodeEnvelope(std::string_view topic, std::string_view payload, const MqttConfig& settings,
-                    LogView& log) {
-    log.append(envelopeLine(topic, payload, settings));
 }
 
 }  // namespace vchat

@@ -1,17 +1,20 @@
 // Turning envelope payloads into the one log line shown for them: scan, decrypt, readable text.
 //
-// Pure except decodeEnvelope, which appends its line to the log. Nothing here fails: every failure on
-// the way becomes its own line.
+// Pure. Nothing here fails: every failure on the way becomes its own line.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
-#include "log/log_view.h"
 #include "mesh/mqtt_config.h"
 #include "mesh/protobuf_scan.h"
 
 namespace vchat {
+
+inline constexpr std::size_t kRawHexLimit = 160;
+inline constexpr std::size_t kCiphertextHexLimit = 96;
+inline constexpr std::size_t kMinTextRun = 9;
 
 // Two lower-case hex digits per byte for the first `limit` bytes, then "..." when there were more.
 std::string hexPreview(std::string_view bytes, std::size_t limit);
@@ -33,9 +36,5 @@ std::string packetLine(std::string_view label, const MeshPacket& packet, Decrypt
 // The line for a payload on an envelope topic: the raw dump when the envelope scan fails, the
 // packet-parse-failed line, or packetLine after decrypting with `settings.channelKey`.
 std::string envelopeLine(std::string_view topic, std::string_view payload, const MqttConfig& settings);
-
-// Appends envelopeLine(...) to `log`: exactly one line.
-void decodeEnvelope(std::string_view topic, std::string_view payload, const MqttConfig& settings,
-                    LogView& log);
 
 }  // namespace vchat

@@ -1,5 +1,7 @@
 #include "mesh/json_filter.h"
 
+#include "mesh/ascii.h"
+
 namespace vchat {
 
 namespace {
@@ -12,15 +14,6 @@ bool contains(std::string_view haystack, std::string_view needle) {
 }
 
 }  // namespace
-
-std::string toLowerAscii(std::string_view bytes) {
-    std::string out(bytes);
-    for (char& c : out) {
-        // Not std::tolower: its result depends on the locale, and bytes above 0x7F must stay as they are.
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
 
 bool isHiddenJson(std::string_view topic, std::string_view payload, const MqttConfig& settings) {
     const std::string lowTopic = toLowerAscii(topic);

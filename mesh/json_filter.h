@@ -9,9 +9,6 @@
 
 namespace vchat {
 
-// A copy with "A".."Z" turned into "a".."z"; every other byte (0x80 and above included) unchanged.
-std::string toLowerAscii(std::string_view bytes);
-
 // True when the message is to be suppressed: the payload holds "type":"" (whatever the settings), or
 // a Hide setting is on and its word (nodeinfo, position, telemetry, traceroute) occurs in the topic,
 // or occurs in a payload that also holds "type". Reads only the four hide flags.

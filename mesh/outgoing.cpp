@@ -1,6 +1,6 @@
 #include "mesh/outgoing.h"
 
-#include "mesh/hex.h"
+#include "mesh/ascii.h"
 
 #include "mesh/json_filter.h"
 

@@ -10,9 +10,6 @@
 
 namespace vchat {
 
-inline constexpr std::size_t kRawHexLimit = 160;
-inline constexpr std::size_t kCiphertextHexLimit = 96;
-inline constexpr std::size_t kMinTextRun = 9;
 
 // What a line shown for received traffic (or said by the worker itself) is.
 enum class LineKind { Status, Json, Envelope, Raw };

@@ -1,6 +1,6 @@
 #include "mqtt/packet_codec.h"
 
-#include "mesh/hex.h"
+#include "mesh/ascii.h"
 
 #include <new>
 #include <utility>

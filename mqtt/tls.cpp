@@ -17,7 +17,7 @@
 #include <memory>
 #include <new>
 
-#include "mesh/hex.h"
+#include "mesh/ascii.h"
 
 namespace vchat {
 

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -24,16 +23,6 @@ using testing::TempDir;
 const std::vector<std::string> kHeadless = {"SDL_VIDEODRIVER=dummy", "SDL_RENDER_DRIVER=software"};
 constexpr const char* kNoFontMessage = "No TTF font found. Install DejaVuSans/Arial and SDL2_ttf.\n";
 constexpr const char* kSystemFont = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
-
-// True while the process holds `path` open (the client holds its font open for its whole run).
-bool holdsOpen(pid_t pid, const std::string& path) {
-    const std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
-    std::error_code ignored;
-    for (const auto& fd : std::filesystem::directory_iterator(fdDir, ignored)) {
-        if (std::filesystem::read_symlink(fd.path(), ignored) == path) return true;
-    }
-    return false;
-}
 
 class Startup : public ::testing::Test {
 protected:
@@ -61,7 +50,7 @@ TEST_F(Startup, RunsUntilSigtermAndExitsWithStatusZero) {
     Child child({clientBinary()}, dir.path(), kHeadless, out);
     ASSERT_TRUE(child.started());
     // The font stays open from start-up to shut-down: once it is, the loop runs.
-    ASSERT_TRUE(testing::waitUntil([&] { return holdsOpen(child.pid(), kSystemFont) || !child.running(); }, 60s))
+    ASSERT_TRUE(testing::waitUntil([&] { return testing::holdsOpen(child.pid(), kSystemFont) || !child.running(); }, 60s))
         << readFile(out);
     ASSERT_TRUE(child.running()) << readFile(out);
     std::this_thread::sleep_for(300ms);

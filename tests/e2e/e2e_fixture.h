@@ -19,23 +19,70 @@ namespace vchat::e2e {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using testing::centreOf;
+using testing::Child;
 using testing::ClientWindow;
 using testing::contains;
+using testing::hasShape;
 using testing::Mosquitto;
-using testing::centreOf;
+using testing::onPath;
+using testing::parseSavedLog;
 using testing::Point;
+using testing::runProgram;
+using testing::startsWith;
+using testing::TempDir;
 using testing::withoutSaveReports;
+using testing::Xvfb;
+
+// Fails the test early, with a clear message, when the tools the tests drive are missing.
+inline void requireTools() {
+    for (const char* tool : {"Xvfb", "xdotool", "mosquitto"}) {
+        ASSERT_TRUE(onPath(tool)) << tool << " is not installed (scripts/install-deps installs it)";
+    }
+    for (const std::string& file : {testing::clientBinary(), simulatorBinary(), std::string(testing::kFontPath)}) {
+        ASSERT_TRUE(std::filesystem::exists(file)) << file << " is missing (build it, or install fonts-dejavu-core)";
+    }
+}
+
+// The broker has answered `count` subscriptions of clients of ours (their ids start with "korvane-").
+inline bool waitForClientSubscriptions(const Mosquitto& broker, int count, std::chrono::milliseconds timeout) {
+    return broker.waitForLog("Sending SUBACK to korvane-", count, timeout);
+}
+
+// Saves until `line` shows (or the time-out passes), then returns the saved lines.
+inline std::vector<std::string> saveUntilShown(ClientWindow& client, const std::string& line,
+                                               std::chrono::milliseconds timeout = 30s) {
+    const auto end = Clock::now() + timeout;
+    std::vector<std::string> lines = client.saveLog();
+    while (!contains(lines, line) && Clock::now() < end) {
+        std::this_thread::sleep_for(400ms);
+        lines = client.saveLog();
+    }
+    return lines;
+}
+
+// What the log shows from Connect to the subscriptions under the form's root topic.
+inline std::vector<std::string> connectLines(bool tls, bool decodeRaw) {
+    std::vector<std::string> lines = {"Connecting...", tls ? "TCP/TLS connected." : "TCP connected.",
+                                      "Connected to broker.", "Subscribed: msh/EU_868/2/json/#"};
+    if (decodeRaw) lines.push_back("Subscribed: msh/EU_868/2/e/#");
+    return lines;
+}
+
+// Lines that report a received message.
+inline std::vector<std::string> messageLines(const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    for (const std::string& l : lines) {
+        if (startsWith(l, "msg ") || startsWith(l, "[") || startsWith(l, "RAW ")) out.push_back(l);
+    }
+    return out;
+}
 
 class E2eTest : public ::testing::Test {
 protected:
-    // Fails early, with a clear message, when the tools the tests drive are missing.
     void SetUp() override {
-        for (const char* tool : {"Xvfb", "xdotool", "mosquitto"}) {
-            ASSERT_TRUE(testing::onPath(tool)) << tool << " is not installed (scripts/install-deps installs it)";
-        }
-        for (const std::string& file : {testing::clientBinary(), simulatorBinary(), std::string(testing::kFontPath)}) {
-            ASSERT_TRUE(std::filesystem::exists(file)) << file << " is missing (build it, or install fonts-dejavu-core)";
-        }
+        requireTools();
+        if (HasFatalFailure()) return;
         ASSERT_TRUE(x_.start()) << "Xvfb did not start";
     }
 
@@ -53,21 +100,14 @@ protected:
     bool connect(const Mosquitto& broker, bool decodeRaw, int subscriptions, std::chrono::milliseconds timeout = 20s) {
         if (decodeRaw) client_->click(centreOf(kDecodeRaw));
         client_->click(centreOf(kConnect));
-        return broker.waitForLog("Sending SUBACK to korvane-", subscriptions, timeout);
+        return waitForClientSubscriptions(broker, subscriptions, timeout);
     }
 
-    // Saves until `line` shows, then returns the saved lines.
     std::vector<std::string> logAfter(const std::string& line, std::chrono::milliseconds timeout = 30s) {
-        const auto end = Clock::now() + timeout;
-        std::vector<std::string> lines = client_->saveLog();
-        while (!contains(lines, line) && Clock::now() < end) {
-            std::this_thread::sleep_for(400ms);
-            lines = client_->saveLog();
-        }
-        return lines;
+        return saveUntilShown(*client_, line, timeout);
     }
 
-    testing::Xvfb x_;
+    Xvfb x_;
     std::unique_ptr<ClientWindow> client_;
 };
 

@@ -20,17 +20,6 @@ namespace {
 constexpr std::size_t kFloodCount = 20000;
 constexpr const char* kFloodRate = "5000";
 
-// Lines that report a received message.
-std::vector<std::string> messageLines(const std::vector<std::string>& lines) {
-    std::vector<std::string> out;
-    for (const std::string& l : lines) {
-        if (testing::startsWith(l, "msg ") || testing::startsWith(l, "[") || testing::startsWith(l, "RAW ")) {
-            out.push_back(l);
-        }
-    }
-    return out;
-}
-
 using E2eFlood = E2eTest;
 
 TEST_F(E2eFlood, TwentyThousandMessagesKeepTheWindowAnsweringAndNoneIsMissing) {

@@ -8,9 +8,7 @@
 namespace vchat::e2e {
 namespace {
 
-const std::vector<std::string> kConnectLines = {
-    "Connecting...", "TCP connected.", "Connected to broker.", "Subscribed: msh/EU_868/2/json/#",
-    "Subscribed: msh/EU_868/2/e/#"};
+const std::vector<std::string> kConnectLines = connectLines(false, true);
 
 class E2eReceive : public E2eTest {
 protected:

@@ -32,8 +32,7 @@ TEST_F(E2eSession, TlsWithTestCaConnectsAndReceives) {
     c.setField(centreOf(kCaPath), 14, certs->pem("ca"));
     ASSERT_TRUE(connect(*broker, true, 2, 30s)) << broker->log();
 
-    std::vector<std::string> want = {"Connecting...", "TCP/TLS connected.", "Connected to broker.",
-                                     "Subscribed: msh/EU_868/2/json/#", "Subscribed: msh/EU_868/2/e/#"};
+    std::vector<std::string> want = connectLines(true, true);
     const std::vector<std::string> lines =
         exchange(broker->port(), 20, {"--cafile", certs->pem("ca"), "--seed", "31"}, want);
     EXPECT_EQ(withoutSaveReports(lines), want);
@@ -53,8 +52,7 @@ TEST_F(E2eSession, TlsPskConnectsAndReceives) {
     c.setField(centreOf(kPskKey), 0, clientKey);
     ASSERT_TRUE(connect(*broker, true, 2, 30s)) << broker->log();
 
-    std::vector<std::string> want = {"Connecting...", "TCP/TLS connected.", "Connected to broker.",
-                                     "Subscribed: msh/EU_868/2/json/#", "Subscribed: msh/EU_868/2/e/#"};
+    std::vector<std::string> want = connectLines(true, true);
     const std::vector<std::string> lines = exchange(
         broker->port(), 20, {"--psk-identity", "gwsim-e2e", "--psk-key", simKey, "--seed", "32"}, want);
     EXPECT_EQ(withoutSaveReports(lines), want);
@@ -65,8 +63,7 @@ TEST_F(E2eSession, DisconnectThenQuitEndsWithStatusZero) {
     ASSERT_TRUE(broker);
     ClientWindow& c = startClient(broker->port());
     ASSERT_TRUE(connect(*broker, false, 1));
-    std::vector<std::string> want = {"Connecting...", "TCP connected.", "Connected to broker.",
-                                     "Subscribed: msh/EU_868/2/json/#"};
+    std::vector<std::string> want = connectLines(false, false);
     // Without Decode RAW only the JSON messages show.
     exchange(broker->port(), 10, {"--envelopes", "0", "--seed", "41"}, want);
 
@@ -84,8 +81,7 @@ TEST_F(E2eSession, BrokerKilledWhileConnectedIsReportedAndTheWindowStaysResponsi
     ASSERT_TRUE(broker);
     ClientWindow& c = startClient(broker->port());
     ASSERT_TRUE(connect(*broker, true, 2));
-    std::vector<std::string> want = {"Connecting...", "TCP connected.", "Connected to broker.",
-                                     "Subscribed: msh/EU_868/2/json/#", "Subscribed: msh/EU_868/2/e/#"};
+    std::vector<std::string> want = connectLines(false, true);
     exchange(broker->port(), 10, {"--seed", "51"}, want);
 
     broker->kill();

@@ -1,3 +1,4 @@
+#include "mesh/ascii.h"
 #include "mesh/json_filter.h"
 
 #include <gtest/gtest.h>

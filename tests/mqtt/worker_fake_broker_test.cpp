@@ -91,7 +91,20 @@ std::string subscribeBytes(const std::string& packetId, const std::string& filte
     return "\x82" + testing::remainingLength(rest.size()) + rest;
 }
 
-TEST(WorkerFakeBroker, FourLoginAttemptsInOrderWithSuccessAtEach) {
+// One worker against one scripted broker; loggedIn starts it and answers its login and subscription.
+class WorkerFakeBroker : public ::testing::Test {
+protected:
+    void loggedIn() {
+        worker.start(config, &log);
+        loginAndSubscribe(broker, log, config);
+    }
+    FakeBroker broker;
+    LogView log;
+    MqttWorker worker;
+    MqttConfig config = configFor(broker);
+};
+
+TEST_F(WorkerFakeBroker, FourLoginAttemptsInOrderWithSuccessAtEach) {
     // Each refusal a different way: return code 5, a 1-byte CONNACK body, return code 4.
     const std::string refusals[] = {std::string("\x20\x02\x00\x05", 4), std::string("\x20\x01\x00", 3),
                                     std::string("\x20\x02\x00\x04", 4)};
@@ -125,11 +138,7 @@ TEST(WorkerFakeBroker, FourLoginAttemptsInOrderWithSuccessAtEach) {
     }
 }
 
-TEST(WorkerFakeBroker, AllFourRefusedEndsWithLoginFailure) {
-    FakeBroker broker;
-    LogView log;
-    MqttWorker worker;
-    MqttConfig config = configFor(broker);
+TEST_F(WorkerFakeBroker, AllFourRefusedEndsWithLoginFailure) {
     config.password = "";   // user name only: flags 0x82 on the attempts with credentials
     worker.start(config, &log);
     ASSERT_TRUE(broker.accept());
@@ -198,7 +207,7 @@ TEST(WorkerLoginFallback, EachAttemptAfterACloseGoesOverAFreshConnection) {
     }
 }
 
-TEST(WorkerFakeBroker, SubscriptionFiltersFollowRootTopicAndDecodeRaw) {
+TEST_F(WorkerFakeBroker, SubscriptionFiltersFollowRootTopicAndDecodeRaw) {
     struct Case {
         std::string rootTopic;
         bool decodeRaw;
@@ -238,15 +247,10 @@ TEST(WorkerFakeBroker, SubscriptionFiltersFollowRootTopicAndDecodeRaw) {
     }
 }
 
-TEST(WorkerFakeBroker, QueuedItemsGoOutInOrderEarlierOnesFirst) {
-    FakeBroker broker;
-    LogView log;
-    MqttWorker worker;
-    const MqttConfig config = configFor(broker);
+TEST_F(WorkerFakeBroker, QueuedItemsGoOutInOrderEarlierOnesFirst) {
     worker.enqueuePublish("t/1", "before one");
     worker.enqueuePublish("t/2", "before\ntwo");   // a line feed inside the payload stays
-    worker.start(config, &log);
-    loginAndSubscribe(broker, log, config);
+    loggedIn();
     EXPECT_EQ(broker.readPacket(), testing::publishBytes("t/1", "before one"));
     EXPECT_EQ(broker.readPacket(), testing::publishBytes("t/2", "before\ntwo"));
     worker.enqueuePublish("t/3", "after three");
@@ -264,13 +268,8 @@ TEST(WorkerFakeBroker, QueuedItemsGoOutInOrderEarlierOnesFirst) {
     EXPECT_EQ(sent, expected);
 }
 
-TEST(WorkerFakeBroker, BurstOfPublishesIsShownWithoutWaitingForMoreTraffic) {
-    FakeBroker broker;
-    LogView log;
-    MqttWorker worker;
-    const MqttConfig config = configFor(broker);
-    worker.start(config, &log);
-    loginAndSubscribe(broker, log, config);
+TEST_F(WorkerFakeBroker, BurstOfPublishesIsShownWithoutWaitingForMoreTraffic) {
+    loggedIn();
     std::string burst;
     for (int i = 0; i < 50; ++i) {
         burst += testing::publishBytes("msh/EU/2/json/x", "{\"n\":" + std::to_string(i) + "}");
@@ -284,15 +283,10 @@ TEST(WorkerFakeBroker, BurstOfPublishesIsShownWithoutWaitingForMoreTraffic) {
     worker.stop();
 }
 
-TEST(WorkerFakeBroker, PingAfterTwentySecondsAndLostWhenUnansweredForThirty) {
+TEST_F(WorkerFakeBroker, PingAfterTwentySecondsAndLostWhenUnansweredForThirty) {
     std::atomic<std::int64_t> now{1000000};
-    FakeBroker broker;
-    LogView log;
-    MqttWorker worker;
     worker.setClock([&now] { return now.load(); });
-    const MqttConfig config = configFor(broker);
-    worker.start(config, &log);
-    loginAndSubscribe(broker, log, config);
+    loggedIn();
     // Once a queued item has gone out, the loop runs and its ping schedule starts from `now`.
     worker.enqueuePublish("sync", "1");
     ASSERT_EQ(broker.readPacket(), testing::publishBytes("sync", "1"));
@@ -344,24 +338,14 @@ void expectQuietAfterLoss(MqttWorker& worker, LogView& log) {
     EXPECT_EQ(worker.queuedCount(), 1u);
 }
 
-TEST(WorkerFakeBroker, BrokerClosingAtOnceIsReportedOnce) {
-    FakeBroker broker;
-    LogView log;
-    MqttWorker worker;
-    const MqttConfig config = configFor(broker);
-    worker.start(config, &log);
-    loginAndSubscribe(broker, log, config);
+TEST_F(WorkerFakeBroker, BrokerClosingAtOnceIsReportedOnce) {
+    loggedIn();
     broker.closeClient();
     expectQuietAfterLoss(worker, log);
 }
 
-TEST(WorkerFakeBroker, BrokerClosingMidPacketIsReportedOnce) {
-    FakeBroker broker;
-    LogView log;
-    MqttWorker worker;
-    const MqttConfig config = configFor(broker);
-    worker.start(config, &log);
-    loginAndSubscribe(broker, log, config);
+TEST_F(WorkerFakeBroker, BrokerClosingMidPacketIsReportedOnce) {
+    loggedIn();
     ASSERT_TRUE(broker.send(std::string("\x30\x10\x00\x05msh/E", 9)));
     std::this_thread::sleep_for(100ms);
     broker.closeClient();
@@ -369,13 +353,8 @@ TEST(WorkerFakeBroker, BrokerClosingMidPacketIsReportedOnce) {
     EXPECT_EQ(worker.publishesHandled(), 0u);
 }
 
-TEST(WorkerFakeBroker, PublishThatCannotBeWrittenStaysAtTheFrontOfTheQueue) {
-    FakeBroker broker;
-    LogView log;
-    MqttWorker worker;
-    const MqttConfig config = configFor(broker);
-    worker.start(config, &log);
-    loginAndSubscribe(broker, log, config);
+TEST_F(WorkerFakeBroker, PublishThatCannotBeWrittenStaysAtTheFrontOfTheQueue) {
+    loggedIn();
     // The broker stops reading: a payload larger than every socket buffer on the way cannot be
     // written completely, and the write gives up after its stall time.
     const std::string big(32 * 1024 * 1024, 'b');
@@ -399,14 +378,9 @@ TEST(WorkerFakeBroker, PublishThatCannotBeWrittenStaysAtTheFrontOfTheQueue) {
     EXPECT_EQ(worker.queuedCount(), 0u);
 }
 
-TEST(WorkerFakeBroker, StopWhileLoopingIsPromptAndStartWhileRunningDoesNothing) {
-    FakeBroker broker;
+TEST_F(WorkerFakeBroker, StopWhileLoopingIsPromptAndStartWhileRunningDoesNothing) {
     FakeBroker other;
-    LogView log;
-    MqttWorker worker;
-    const MqttConfig config = configFor(broker);
-    worker.start(config, &log);
-    loginAndSubscribe(broker, log, config);
+    loggedIn();
 
     worker.start(configFor(other), &log);
     EXPECT_FALSE(other.accept(500ms));
@@ -423,17 +397,7 @@ TEST(WorkerFakeBroker, StopWhileLoopingIsPromptAndStartWhileRunningDoesNothing) 
 }
 
 TEST(WorkerTcp, ConnectFailuresAreReportedPromptly) {
-    struct Case {
-        const char* what;
-        std::string host;
-        std::string port;
-    };
-    const Case cases[] = {
-        {"connection refused", "127.0.0.1", std::to_string(testing::freeTcpPort())},
-        {"name that does not resolve", "broker.invalid", "1883"},
-        {"port text that is no number", "127.0.0.1", "eighteen"},
-    };
-    for (const Case& c : cases) {
+    for (const testing::Unreachable& c : testing::unreachableBrokers()) {
         SCOPED_TRACE(c.what);
         LogView log;
         MqttWorker worker;

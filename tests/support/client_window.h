@@ -161,14 +161,12 @@ public:
         if (latency) *latency = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         EXPECT_FALSE(now == before) << "Ctrl+S saved nothing";
         if (now.first.empty()) return {};
-        // The file is written after it is emptied: read until two reads agree.
-        std::string bytes = readFile(now.first);
-        for (int i = 0; i < 50; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            std::string again = readFile(now.first);
-            if (again == bytes && !bytes.empty()) break;
-            bytes = std::move(again);
-        }
+        // The client writes the file in pieces (its stdio buffer at a time) and closes it at the
+        // end: only a file it no longer holds open is whole, however long a loaded machine keeps
+        // it between two pieces.
+        EXPECT_TRUE(waitUntil([&] { return !holdsOpen(process_.pid(), now.first); }, std::chrono::seconds(20)))
+            << "the client kept " << now.first << " open";
+        const std::string bytes = readFile(now.first);
         std::optional<std::vector<std::string>> lines = parseSavedLog(bytes);
         EXPECT_TRUE(lines.has_value()) << "malformed log file " << now.first;
         return lines ? *lines : std::vector<std::string>{};

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/test_support.h"
 
@@ -41,6 +42,19 @@ inline std::string publishBytes(const std::string& topic, const std::string& pay
 inline bool isClientId(const std::string& id) {
     return id.size() == 28 && id.compare(0, 8, "korvane-") == 0 &&
            id.find_first_not_of("0123456789abcdef", 8) == std::string::npos;
+}
+
+// Broker addresses that cannot be reached, each for another reason.
+struct Unreachable {
+    const char* what;
+    std::string host;
+    std::string port;
+};
+inline std::vector<Unreachable> unreachableBrokers() {
+    return {{"connection refused", "127.0.0.1", std::to_string(freeTcpPort())},
+            {"name that does not resolve", "broker.invalid", "1883"},
+            {"port text that is no number", "127.0.0.1", "18x3"},
+            {"empty port", "127.0.0.1", ""}};
 }
 
 inline const std::string kConnackAccepted("\x20\x02\x00\x00", 4);

@@ -19,14 +19,19 @@ public:
         // A port can be taken between the probe and the broker's bind: try a few.
         for (int attempt = 0; attempt < 5; ++attempt) {
             m->port_ = freeTcpPort();
-            const std::string conf = m->dir_.file("mosquitto.conf");
-            writeFile(conf, "per_listener_settings false\npersistence false\nlog_dest stderr\nlog_type all\n"
-                            "user root\nlistener " + std::to_string(m->port_) + " 127.0.0.1\n" + extraConfig);
-            if (!m->process_.start({"mosquitto", "-c", conf}, "", {}, m->logPath())) return nullptr;
-            if (waitForPort(m->port_, std::chrono::seconds(5))) return m;
-            m->kill();
+            writeFile(m->dir_.file("mosquitto.conf"),
+                      "per_listener_settings false\npersistence false\nlog_dest stderr\nlog_type all\n"
+                      "user root\nlistener " + std::to_string(m->port_) + " 127.0.0.1\n" + extraConfig);
+            if (m->restart()) return m;
         }
         return nullptr;
+    }
+    // After kill: the same broker again, on the same port. False when it does not come up. The log
+    // goes on in the same file.
+    bool restart() {
+        kill();
+        return process_.start({"mosquitto", "-c", dir_.file("mosquitto.conf")}, "", {}, logPath(), -1, true) &&
+               waitForPort(port_, std::chrono::seconds(5));
     }
     ~Mosquitto() { process_.stop(SIGTERM); }
     Mosquitto(const Mosquitto&) = delete;

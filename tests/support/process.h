@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -32,10 +33,10 @@ public:
 
     // argv[0] is looked up on PATH; `dir` is the working directory (empty: this process's); `env`
     // holds "NAME=value" entries that replace the same names of this process's environment;
-    // standard output and error go to `output` (empty: /dev/null); `keepFd` stays open in the
-    // child, every other descriptor above 2 is closed.
-    bool start(const std::vector<std::string>& argv, const std::string& dir = "",
-               const std::vector<std::string>& env = {}, const std::string& output = "", int keepFd = -1) {
+    // standard output and error go to `output` (empty: /dev/null), added to its end with `append`;
+    // `keepFd` stays open in the child, every other descriptor above 2 is closed.
+    bool start(const std::vector<std::string>& argv, const std::string& dir = "", const std::vector<std::string>& env = {},
+               const std::string& output = "", int keepFd = -1, bool append = false) {
         std::vector<std::string> environment;
         for (char** e = environ; *e; ++e) {
             const std::string name = std::string(*e).substr(0, std::string(*e).find('=') + 1);
@@ -54,7 +55,7 @@ public:
         status_.reset();
         pid_ = fork();
         if (pid_ != 0) return pid_ > 0;
-        const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int fd = open(out.c_str(), O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0600);
         const int in = open("/dev/null", O_RDONLY);
         if (fd < 0 || in < 0 || (!dir.empty() && chdir(dir.c_str()) != 0)) _exit(126);
         dup2(in, 0);
@@ -116,6 +117,15 @@ inline int runCommand(const std::string& command, std::string* output = nullptr)
 }
 
 inline bool onPath(const std::string& program) { return runCommand("command -v " + program) == 0; }
+
+// True while process `pid` holds `path` open.
+inline bool holdsOpen(pid_t pid, const std::string& path) {
+    std::error_code ignored;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ignored)) {
+        if (std::filesystem::equivalent(fd.path(), path, ignored)) return true;
+    }
+    return false;
+}
 
 // User plus system CPU time in seconds from a /proc stat file, or -1.
 inline double cpuSecondsFromStat(const std::string& statPath) {

@@ -8,7 +8,8 @@
 #include <map>
 
 #include "mesh/channel_crypto.h"
-#include "mesh/hex.h"
+#include "tools/common/long_options.h"
+#include "mesh/ascii.h"
 
 namespace vchat::sim {
 
@@ -140,13 +141,12 @@ bool parseOptions(const std::vector<std::string>& args, SimOptions& options, std
     o.traffic.seed = static_cast<std::uint32_t>(std::time(nullptr));
     bool envelopeMixGiven = false;
 
-    using Handler = std::function<bool(const std::string&)>;
     auto fail = [&error](const std::string& message) {
         error = message;
         return false;
     };
-    const std::map<std::string, Handler> withValue = {
-        {"--host", [&](const std::string& v) { return v.empty() ? fail("--host: empty host") : (o.host = v, true); }},
+    const std::map<std::string, tools::ValueOption> withValue = {
+        {"--host", tools::nonEmptyValue("--host", "host", o.host, error)},
         {"--port", [&](const std::string& v) {
              std::uint64_t port = 0;
              if (!parseUnsigned(v, 65535, port) || port == 0) return fail("--port: expected 1 to 65535, got \"" + v + "\"");
@@ -155,18 +155,8 @@ bool parseOptions(const std::vector<std::string>& args, SimOptions& options, std
          }},
         {"--user", [&](const std::string& v) { o.user = v; return true; }},
         {"--password", [&](const std::string& v) { o.password = v; return true; }},
-        {"--cafile", [&](const std::string& v) {
-             if (v.empty()) return fail("--cafile: empty path");
-             o.caFile = v;
-             o.tls = true;
-             return true;
-         }},
-        {"--psk-identity", [&](const std::string& v) {
-             if (v.empty()) return fail("--psk-identity: empty identity");
-             o.pskIdentity = v;
-             o.tls = true;
-             return true;
-         }},
+        {"--cafile", tools::nonEmptyValue("--cafile", "path", o.caFile, o.tls, error)},
+        {"--psk-identity", tools::nonEmptyValue("--psk-identity", "identity", o.pskIdentity, o.tls, error)},
         {"--psk-key", [&](const std::string& v) {
              if (!isHexText(v)) return fail("--psk-key: expected an even number of hexadecimal digits");
              o.pskKeyHex = v;
@@ -226,7 +216,7 @@ bool parseOptions(const std::vector<std::string>& args, SimOptions& options, std
              return true;
          }},
     };
-    const std::map<std::string, std::function<void()>> flags = {
+    const std::map<std::string, tools::FlagOption> flags = {
         {"--tls", [&] { o.tls = true; }},
         {"--insecure", [&] { o.insecure = true; o.tls = true; }},
         {"--verbose", [&] { o.verbose = true; }},
@@ -234,29 +224,7 @@ bool parseOptions(const std::vector<std::string>& args, SimOptions& options, std
         {"-h", [&] { o.help = true; }},
     };
 
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string value;
-        bool inlineValue = false;
-        const std::size_t eq = name.find('=');
-        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-            inlineValue = true;
-        }
-        if (auto flag = flags.find(name); flag != flags.end()) {
-            if (inlineValue) return fail(name + " takes no value");
-            flag->second();
-            continue;
-        }
-        auto handler = withValue.find(name);
-        if (handler == withValue.end()) return fail("unknown option \"" + args[i] + "\"");
-        if (!inlineValue) {
-            if (i + 1 >= args.size()) return fail(name + " needs a value");
-            value = args[++i];
-        }
-        if (!handler->second(value)) return false;
-    }
+    if (!tools::parseLongOptions(args, withValue, flags, error)) return false;
     if (o.help) {
         options = o;
         return true;

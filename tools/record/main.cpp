@@ -1,0 +1,141 @@
+// veldra-record: records what the chat client would show for a broker's mesh traffic, for days,
+// without a window, reconnecting by itself.
+//
+// Exit status: 0 after SIGINT or SIGTERM (or --help, --version), 1 when the output cannot be opened,
+// 2 for a bad option or value.
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "actions/channels.h"
+#include "actions/connect_action.h"
+#include "mqtt/mqtt_worker.h"
+#include "mqtt/socket_wait.h"
+#include "tools/record/backoff.h"
+#include "tools/record/record_format.h"
+#include "tools/record/record_options.h"
+#include "tools/record/record_output.h"
+
+namespace {
+
+using namespace vchat;
+using namespace vchat::record;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kProgramPrefix = "veldra-record: ";
+constexpr const char* kNextTryFormat = "Next try in %.1f s.";
+// How often the loop looks at the worker when no signal comes.
+constexpr auto kTick = std::chrono::milliseconds(50);
+
+std::int64_t msSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+std::uint32_t randomSeed() {
+    try {
+        return std::random_device{}();
+    } catch (...) {
+        // No entropy device: the clock serves for spreading retries.
+        return static_cast<std::uint32_t>(Clock::now().time_since_epoch().count());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RecordOptions options;
+    std::string error;
+    if (!parseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+        std::fprintf(stderr, "%s%s\n", kProgramPrefix, error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("veldra-record %s\n", VCHAT_VERSION);
+        return 0;
+    }
+    const PresetChannels presets = makePresetChannels();
+    MqttConfig config;
+    std::optional<std::string> presetNotice;
+    if (!buildConfig(options, std::getenv(kPasswordEnv), ResolveChannel{&presets}, config, presetNotice, error)) {
+        std::fprintf(stderr, "%s%s\n", kProgramPrefix, error.c_str());
+        return 2;
+    }
+
+    // Signals are taken by this thread alone, synchronously: every thread started below inherits
+    // the mask, and nothing has to be async-signal-safe.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, s);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // The transport's SIGPIPE policy covers the output too: a reader that went away fails the write.
+    vchat::startSockets();
+
+    LineFormatter formatter(options.format, options.noCut);
+    OutputFile output;
+    if (!output.open(options.output, formatter.fileStart(), error)) {
+        std::fprintf(stderr, "%s%s\n", kProgramPrefix, error.c_str());
+        return 1;
+    }
+    LineQueue queue;
+    OutputWriter writer(queue, output, formatter);
+    auto say = [&queue](std::string text) {
+        queue.push(QueuedLine{WallClock::now(), WorkerLine{LineKind::Status, {}, std::move(text)}});
+    };
+
+    MqttWorker worker;
+    worker.setSink([&queue](const WorkerLine& line) { queue.push(QueuedLine{WallClock::now(), line}); });
+    if (presetNotice) say(*presetNotice);
+
+    ReconnectBackoff backoff(randomSeed());
+    bool waiting = false;                 // between a failed try and the next
+    Clock::time_point nextTry;
+    bool wasConnected = false;            // seen Connected since the last start
+    Clock::time_point connectedSince;
+    say(std::string(kConnectingText));
+    worker.start(config, nullptr);
+
+    const timespec tick{0, static_cast<long>(std::chrono::nanoseconds(kTick).count())};
+    for (;;) {
+        const int sig = sigtimedwait(&signals, nullptr, &tick);
+        if (sig == SIGINT || sig == SIGTERM) break;
+        if (sig == SIGHUP) writer.requestReopen();
+
+        if (waiting) {
+            if (Clock::now() < nextTry) continue;
+            waiting = false;
+            say(std::string(kConnectingText));
+            worker.start(config, nullptr);
+            continue;
+        }
+        const WorkerPhase phase = worker.phase();
+        if (phase == WorkerPhase::Connected && !wasConnected) {
+            wasConnected = true;
+            connectedSince = Clock::now();
+        }
+        if (phase != WorkerPhase::Lost && phase != WorkerPhase::Ended) continue;
+        if (wasConnected) backoff.connectedFor(msSince(connectedSince));
+        wasConnected = false;
+        worker.stop();
+        const std::int64_t delayMs = backoff.nextDelayMs();
+        char line[64];
+        std::snprintf(line, sizeof line, kNextTryFormat, static_cast<double>(delayMs) / 1000.0);
+        say(line);
+        nextTry = Clock::now() + std::chrono::milliseconds(delayMs);
+        waiting = true;
+    }
+    // DISCONNECT goes out (when connected) before the last lines are written.
+    worker.stop();
+    writer.finish();
+    return 0;
+}

@@ -1,0 +1,223 @@
+#include "tools/record/record_options.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+
+#include "actions/connect_action.h"
+#include "actions/connection_defaults.h"
+#include "mesh/ascii.h"
+#include "mesh/channel_crypto.h"
+#include "tools/common/long_options.h"
+
+namespace vchat::record {
+
+namespace {
+
+constexpr const char* kStandardOutput = "-";
+constexpr const char* kBlanks = " \t\r\n";
+
+struct HideKind {
+    const char* name;
+    bool RecordOptions::*flag;
+};
+constexpr HideKind kHideKinds[] = {
+    {"nodeinfo", &RecordOptions::hideNodeinfo},
+    {"position", &RecordOptions::hidePosition},
+    {"telemetry", &RecordOptions::hideTelemetry},
+    {"traceroute", &RecordOptions::hideTraceroute},
+};
+
+bool validPort(const std::string& text) {
+    if (text.empty() || text.size() > 5) return false;
+    long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return value >= 1 && value <= 65535;
+}
+
+bool readWholeFile(const std::string& option, const std::string& path, std::string& bytes, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    if (in) s << in.rdbuf();
+    if (!in || in.bad()) {
+        error = option + ": cannot read \"" + path + "\": " + std::strerror(errno);
+        return false;
+    }
+    bytes = s.str();
+    return true;
+}
+
+}  // namespace
+
+std::string usageText() {
+    return "Usage: veldra-record [options]\n"
+           "Records what the chat client would show for a broker's mesh traffic, line by line, to a file\n"
+           "or standard output, and reconnects by itself. SIGHUP reopens the output file; SIGINT and\n"
+           "SIGTERM disconnect and end it.\n"
+           "\n"
+           "Broker (defaults are the client's):\n"
+           "  --host HOST            broker host (default " + std::string(kDefaultBrokerHost) + ")\n"
+           "  --port PORT            broker port (default 1883; with --tls 1883 means 8883)\n"
+           "  --user NAME            MQTT user name\n"
+           "  --password-file FILE   read the password from FILE (one trailing line end is dropped);\n"
+           "                         otherwise from $" + kPasswordEnv + ", otherwise the client's\n"
+           "  --tls                  connect over TLS\n"
+           "  --cafile FILE          verify the broker against this PEM bundle (default cacert.pem;\n"
+           "                         an empty FILE means the system's trusted certificates); implies --tls\n"
+           "  --insecure             TLS without verifying the broker's certificate; implies --tls\n"
+           "  --psk-identity ID      TLS with a pre-shared key: the identity ...\n"
+           "  --psk-key-file FILE    ... and a file holding the key in hexadecimal; imply --tls\n"
+           "Traffic:\n"
+           "  --root TOPIC           root topic (default " + std::string(kDefaultRootTopic) + ")\n"
+           "  --channel NAME|INDEX   channel; a preset name without --channel-psk means key Ag==\n"
+           "  --channel-psk BASE64   channel key that decrypts envelopes (default: the client's)\n"
+           "  --decode-raw           also record encrypted envelopes (decrypted) and other payloads\n"
+           "  --hide KIND[,KIND...]  leave out JSON messages of these kinds: nodeinfo, position,\n"
+           "                         telemetry, traceroute (may be given more than once)\n"
+           "Output:\n"
+           "  --output FILE          append to FILE (default: standard output)\n"
+           "  --format text|jsonl    text: the client's saved-log lines (default); jsonl: one JSON\n"
+           "                         object per line\n"
+           "  --no-cut               keep whole texts (the client cuts them at 8000 bytes)\n"
+           "  --help                 show this text\n"
+           "  --version              show the version\n";
+}
+
+bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, std::string& error) {
+    RecordOptions o;
+    o.host = kDefaultBrokerHost;
+    o.port = kDefaultPort;
+    o.user = kDefaultUser;
+    o.rootTopic = kDefaultRootTopic;
+    o.channel = kDefaultChannel;
+    o.caPath = kDefaultCaPath;
+
+    auto fail = [&error](const std::string& message) {
+        error = message;
+        return false;
+    };
+    const std::map<std::string, tools::ValueOption> withValue = {
+        {"--host", tools::nonEmptyValue("--host", "host", o.host, error)},
+        {"--port", [&](const std::string& v) {
+             return validPort(v) ? (o.port = v, true) : fail("--port: expected 1 to 65535, got \"" + v + "\"");
+         }},
+        {"--user", [&](const std::string& v) { o.user = v; return true; }},
+        {"--password-file", [&](const std::string& v) {
+             return v.empty() ? fail("--password-file: empty path") : (o.passwordFile = v, true);
+         }},
+        {"--root", [&](const std::string& v) { o.rootTopic = v; return true; }},
+        {"--channel", [&](const std::string& v) { o.channel = v; return true; }},
+        {"--channel-psk", [&](const std::string& v) {
+             // Empty is allowed: no key, as an empty form field (a preset name then gets Ag==).
+             if (!v.empty() && decodeBase64(v).empty()) return fail("--channel-psk: \"" + v + "\" holds no Base64 data");
+             o.channelPsk = v;
+             return true;
+         }},
+        {"--hide", [&](const std::string& v) {
+             std::size_t start = 0;
+             for (;;) {
+                 const std::size_t comma = v.find(',', start);
+                 const std::string kind = v.substr(start, comma - start);
+                 bool known = false;
+                 for (const HideKind& k : kHideKinds) {
+                     if (kind == k.name) {
+                         o.*k.flag = true;
+                         known = true;
+                     }
+                 }
+                 if (!known) {
+                     return fail("--hide: unknown kind \"" + kind + "\" (kinds: nodeinfo, position, telemetry, traceroute)");
+                 }
+                 if (comma == std::string::npos) return true;
+                 start = comma + 1;
+             }
+         }},
+        {"--cafile", [&](const std::string& v) { o.caPath = v; o.useTls = true; return true; }},
+        {"--psk-identity", tools::nonEmptyValue("--psk-identity", "identity", o.pskIdentity, o.useTls, error)},
+        {"--psk-key-file", tools::nonEmptyValue("--psk-key-file", "path", o.pskKeyFile, o.useTls, error)},
+        {"--output", [&](const std::string& v) {
+             if (v.empty()) return fail("--output: empty path");
+             o.output = v == kStandardOutput ? "" : v;
+             return true;
+         }},
+        {"--format", [&](const std::string& v) {
+             if (v == "text") o.format = OutputFormat::Text;
+             else if (v == "jsonl") o.format = OutputFormat::Jsonl;
+             else return fail("--format: expected text or jsonl, got \"" + v + "\"");
+             return true;
+         }},
+    };
+    const std::map<std::string, tools::FlagOption> flags = {
+        {"--decode-raw", [&] { o.decodeRaw = true; }},
+        {"--tls", [&] { o.useTls = true; }},
+        {"--insecure", [&] { o.insecure = true; o.useTls = true; }},
+        {"--no-cut", [&] { o.noCut = true; }},
+        {"--help", [&] { o.help = true; }},
+        {"-h", [&] { o.help = true; }},
+        {"--version", [&] { o.version = true; }},
+    };
+
+    // Refused by name, before anything else: a password argument would show in the process list.
+    for (const std::string& arg : args) {
+        if (arg == "--password" || arg.rfind("--password=", 0) == 0) {
+            return fail("--password: not accepted (it would show in the process list); use --password-file or " +
+                        std::string(kPasswordEnv));
+        }
+    }
+    if (!tools::parseLongOptions(args, withValue, flags, error)) return false;
+    if (!o.help && !o.version && o.pskIdentity.empty() != o.pskKeyFile.empty()) {
+        return fail(o.pskIdentity.empty() ? "--psk-key-file: needs --psk-identity" : "--psk-identity: needs --psk-key-file");
+    }
+    options = o;
+    return true;
+}
+
+bool buildConfig(const RecordOptions& options, const char* envPassword, const ResolveChannel& resolveChannel,
+                 MqttConfig& config, std::optional<std::string>& presetNotice, std::string& error) {
+    std::string password(kDefaultPassword);
+    if (options.passwordFile) {
+        if (!readWholeFile("--password-file", *options.passwordFile, password, error)) return false;
+        if (!password.empty() && password.back() == '\n') password.pop_back();
+        if (!password.empty() && password.back() == '\r') password.pop_back();
+    } else if (envPassword) {
+        password = envPassword;
+    }
+
+    std::string pskKeyHex;
+    if (!options.pskKeyFile.empty()) {
+        if (!readWholeFile("--psk-key-file", options.pskKeyFile, pskKeyHex, error)) return false;
+        const std::size_t begin = pskKeyHex.find_first_not_of(kBlanks);
+        const std::size_t end = pskKeyHex.find_last_not_of(kBlanks);
+        pskKeyHex = begin == std::string::npos ? "" : pskKeyHex.substr(begin, end - begin + 1);
+        bool hex = !pskKeyHex.empty() && pskKeyHex.size() % 2 == 0;
+        for (char c : pskKeyHex) hex = hex && hexDigitValue(c) >= 0;
+        if (!hex) {
+            error = "--psk-key-file: \"" + options.pskKeyFile + "\" holds no hexadecimal key";
+            return false;
+        }
+    }
+
+    // Left out, the key is the form's, unless the channel is a preset name: then the client's rule
+    // gives the preset key, as it does for an emptied key field.
+    std::string channelPsk = options.channelPsk.value_or(
+        resolveChannel.isPresetName(options.channel) ? std::string() : std::string(kDefaultChannelKey));
+    presetNotice = applyPresetRule(options.channel, channelPsk, resolveChannel);
+
+    const bool verifyServer = !options.insecure;
+    const bool tlsPskMode = !options.pskIdentity.empty();
+    const ConnectForm form{options.host,       options.port,          options.user,         password,
+                           options.rootTopic,  options.channel,       channelPsk,           options.caPath,
+                           options.pskIdentity, pskKeyHex,            options.decodeRaw,    options.hideNodeinfo,
+                           options.hidePosition, options.hideTelemetry, options.hideTraceroute, options.useTls,
+                           verifyServer,       tlsPskMode};
+    config = vchat::buildConfig(form);
+    return true;
+}
+
+}  // namespace vchat::record

@@ -1,0 +1,59 @@
+// Command-line options of the recorder and the worker settings they give.
+//
+// Error convention: both functions return bool; on false `error` holds one line for the user that
+// names the option at fault. Nothing throws.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "actions/channels.h"
+#include "mesh/mqtt_config.h"
+
+namespace vchat::record {
+
+enum class OutputFormat { Text, Jsonl };
+
+// The environment variable the password may come from (an argument would show in the process list).
+inline constexpr const char* kPasswordEnv = "VELDRA_PASSWORD";
+
+struct RecordOptions {
+    std::string host;
+    std::string port;
+    std::string user;
+    std::optional<std::string> passwordFile;
+    std::string rootTopic;
+    std::string channel;
+    std::optional<std::string> channelPsk;   // nothing: the form's key, or the preset rule's
+    bool decodeRaw = false;
+    bool hideNodeinfo = false;
+    bool hidePosition = false;
+    bool hideTelemetry = false;
+    bool hideTraceroute = false;
+    bool useTls = false;
+    std::string caPath;
+    bool insecure = false;
+    std::string pskIdentity;
+    std::string pskKeyFile;
+    std::string output;                      // empty: standard output
+    OutputFormat format = OutputFormat::Text;
+    bool noCut = false;
+    bool help = false;
+    bool version = false;
+};
+
+// Every option left out takes the client's default. Accepts "--name value" and "--name=value".
+bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, std::string& error);
+
+// The worker's settings: the password from the file (one trailing line end dropped), else from
+// `envPassword` when not null, else the form's; the TLS-PSK key from its file (hexadecimal, blanks
+// around it dropped); the client's preset rule and port rule. `presetNotice` gets the client's
+// notice line when the preset rule gave the key.
+bool buildConfig(const RecordOptions& options, const char* envPassword, const ResolveChannel& resolveChannel,
+                 MqttConfig& config, std::optional<std::string>& presetNotice, std::string& error);
+
+// The text --help prints.
+std::string usageText();
+
+}  // namespace vchat::record
