@@ -1,13 +1,7 @@
 #include "mqtt/broker_connection.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <openssl/err.h>
 
-#include <cerrno>
 #include <climits>
 #include <mutex>
 #include <system_error>
@@ -80,15 +74,14 @@ addrinfo* lookUp(const std::string& host, const std::string& port, const Connect
 }
 
 bool connectOne(int fd, const addrinfo* ai, const StopSignal* stop) {
-    if (::connect(fd, ai->ai_addr, ai->ai_addrlen) == 0) return true;
-    if (errno != EINPROGRESS && errno != EINTR) return false;
+    if (::connect(fd, ai->ai_addr, static_cast<int>(ai->ai_addrlen)) == 0) return true;
+    const SocketError why = lastSocketError();
+    // A non-blocking connect under way reads as "in progress" on POSIX and "would block" on Windows.
+    if (why == SocketError::Other) return false;
     if (waitSocket(fd, WaitFor::Write, deadlineIn(kConnectTimeoutSec * 1000), stop) != WaitResult::Ready) {
         return false;
     }
-    int pending = 0;
-    socklen_t len = sizeof pending;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &len) != 0) return false;
-    return pending == 0;
+    return pendingConnectError(fd) == 0;
 }
 
 // Waits for the socket to take or give bytes again while a write is under way.
@@ -101,14 +94,15 @@ bool sendPlain(const BrokerConnection& conn, const char* data, std::size_t size,
                std::size_t& sent) {
     Deadline deadline = deadlineIn(stallMs);
     while (sent < size) {
-        const ssize_t n = ::send(conn.sock.get(), data + sent, size - sent, 0);
+        const long n = sendSome(conn.sock.get(), data + sent, size - sent);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             deadline = deadlineIn(stallMs);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        const SocketError why = n < 0 ? lastSocketError() : SocketError::Other;
+        if (why == SocketError::Interrupted) continue;
+        if (why == SocketError::WouldBlock) {
             if (!waitDuringWrite(conn, WaitFor::Write, deadline)) return false;
             continue;
         }
@@ -132,7 +126,7 @@ bool sendTls(BrokerConnection& conn, const char* data, std::size_t size, int sta
         // that never comes leaves part of a record with the library: the connection is then out
         // of step, which the caller learns from the false result.
         const int err = SSL_get_error(conn.ssl.get(), n);
-        if (err == SSL_ERROR_SYSCALL && errno == EINTR) continue;
+        if (err == SSL_ERROR_SYSCALL && lastSocketError() == SocketError::Interrupted) continue;
         if (err != SSL_ERROR_WANT_WRITE && err != SSL_ERROR_WANT_READ) return false;
         if (!waitDuringWrite(conn, err == SSL_ERROR_WANT_READ ? WaitFor::Read : WaitFor::Write, deadline)) {
             conn.outOfStep = true;   // the library holds part of a record
@@ -150,7 +144,7 @@ SocketFd& SocketFd::operator=(SocketFd&& other) noexcept {
 }
 
 void SocketFd::reset(int fd) {
-    if (fd_ >= 0 && fd_ != fd) ::close(fd_);
+    if (fd_ >= 0 && fd_ != fd) closeSocket(fd_);
     fd_ = fd;
 }
 
@@ -162,19 +156,12 @@ int tcpConnect(const std::string& host, const std::string& port, const ConnectCo
     int result = -1;
     for (const addrinfo* ai = list; ai != nullptr && result < 0; ai = ai->ai_next) {
         if (control.stop != nullptr && control.stop->raised()) break;
-        SocketFd fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol));
+        SocketFd fd(openStreamSocket(ai->ai_family, ai->ai_socktype, ai->ai_protocol));
         if (!fd.valid() || !setBlocking(fd.get(), false)) continue;
         if (connectOne(fd.get(), ai, control.stop)) result = fd.release();
     }
     ::freeaddrinfo(list);
     return result;
-}
-
-bool setBlocking(int fd, bool blocking) {
-    const int flags = ::fcntl(fd, F_GETFL, 0);
-    if (flags < 0) return false;
-    const int wanted = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
-    return wanted == flags || ::fcntl(fd, F_SETFL, wanted) == 0;
 }
 
 bool sendRaw(BrokerConnection& conn, const std::string& bytes, int stallTimeoutMs) {
@@ -199,16 +186,17 @@ IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n) {
             const int err = SSL_get_error(conn.ssl.get(), got);
             if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) return {IoStatus::NotReady, 0};
             if (err == SSL_ERROR_ZERO_RETURN) return {IoStatus::Closed, 0};
-            if (err == SSL_ERROR_SYSCALL && errno == EINTR) continue;
+            if (err == SSL_ERROR_SYSCALL && lastSocketError() == SocketError::Interrupted) continue;
             return {IoStatus::Error, 0};
         }
     }
     for (;;) {
-        const ssize_t got = ::recv(conn.sock.get(), dst, n, 0);
+        const long got = receiveSome(conn.sock.get(), dst, n);
         if (got > 0) return {IoStatus::Ok, static_cast<std::size_t>(got)};
         if (got == 0) return {IoStatus::Closed, 0};
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return {IoStatus::NotReady, 0};
+        const SocketError why = lastSocketError();
+        if (why == SocketError::Interrupted) continue;
+        if (why == SocketError::WouldBlock) return {IoStatus::NotReady, 0};
         return {IoStatus::Error, 0};
     }
 }

@@ -13,9 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "mqtt/socket_wait.h"
-
-struct addrinfo;
+#include "mqtt/sockets.h"
 
 namespace vchat {
 
@@ -89,8 +87,6 @@ struct IoResult {
 // With a stop signal the lookup runs on a thread of its own that the caller does not wait for once
 // the signal is raised; its late result is dropped.
 int tcpConnect(const std::string& host, const std::string& port, const ConnectControl& control = {});
-// Switches O_NONBLOCK off (blocking = true) or on. False when fcntl fails.
-bool setBlocking(int fd, bool blocking);
 
 // Writes every byte of `bytes`, waiting while the peer takes nothing for at most stallTimeoutMs
 // (0: never waits). True only when all bytes went out. A write that ends part-way (time-out,

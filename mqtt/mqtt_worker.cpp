@@ -1,7 +1,5 @@
 #include "mqtt/mqtt_worker.h"
 
-#include <pthread.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -126,7 +124,7 @@ bool MqttWorker::stopping() const {
 }
 
 void MqttWorker::run(MqttConfig config, LogView* log) {
-    pthread_setname_np(pthread_self(), kWorkerThreadName);
+    nameThisThread(kWorkerThreadName);
     if (!config.channelPsk.empty()) config.channelKey = decodeBase64(config.channelPsk);
 
     const ConnectControl control{&stopSignal_, resolver_};

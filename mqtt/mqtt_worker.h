@@ -26,7 +26,7 @@
 #include "mesh/outgoing_text.h"
 #include "mesh/receive.h"
 #include "mqtt/broker_connection.h"
-#include "mqtt/socket_wait.h"
+#include "mqtt/sockets.h"
 
 namespace vchat {
 

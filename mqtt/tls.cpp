@@ -4,14 +4,11 @@
 // error texts); the PSK callback; tlsConnect.
 #include "mqtt/tls.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -48,11 +45,6 @@ std::string nameText(const X509_NAME* name) {
     char buf[256];
     if (X509_NAME_oneline(name, buf, sizeof buf) == nullptr) return {};
     return buf;
-}
-
-bool isIpLiteral(const std::string& host) {
-    unsigned char addr[sizeof(in6_addr)];
-    return inet_pton(AF_INET, host.c_str(), addr) == 1 || inet_pton(AF_INET6, host.c_str(), addr) == 1;
 }
 
 // Asks the handshake to check the certificate's names against the host we dialled.

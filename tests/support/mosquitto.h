@@ -33,7 +33,9 @@ public:
         return process_.start({"mosquitto", "-c", dir_.file("mosquitto.conf")}, "", {}, logPath(), -1, true) &&
                waitForPort(port_, std::chrono::seconds(5));
     }
-    ~Mosquitto() { process_.stop(SIGTERM); }
+    // A broker still starting up can miss SIGTERM (it sets up its loop after the handler): after a
+    // grace period it is killed outright rather than waited for forever.
+    ~Mosquitto() { process_.stop(SIGTERM, std::chrono::seconds(5)); }
     Mosquitto(const Mosquitto&) = delete;
     Mosquitto& operator=(const Mosquitto&) = delete;
 

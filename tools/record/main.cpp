@@ -17,7 +17,7 @@
 #include "actions/channels.h"
 #include "actions/connect_action.h"
 #include "mqtt/mqtt_worker.h"
-#include "mqtt/socket_wait.h"
+#include "mqtt/sockets.h"
 #include "tools/record/backoff.h"
 #include "tools/record/record_format.h"
 #include "tools/record/record_options.h"

@@ -1,4 +1,7 @@
-// Waiting on sockets, cut short on request.
+// The operating system's sockets, behind one header with one source file per platform
+// (sockets_posix.cpp), and waiting on them, cut short on request.
+//
+// Descriptors are ints on every platform; -1 means none.
 //
 // Every wait of the mqtt folder goes through waitSocket, so one StopSignal ends whatever the worker
 // is waiting for: a connect, a handshake, a CONNACK, a write the peer does not take, the read turn.
@@ -8,6 +11,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <string>
+
+// getaddrinfo and its addrinfo record.
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <netdb.h>
+#endif
 
 namespace vchat {
 
@@ -45,6 +58,26 @@ enum class WaitResult {
     Stopped,    // the stop signal was raised (it wins over readiness)
     Failed,     // the wait itself failed (a bad descriptor)
 };
+
+// Why the last socket call of this thread failed, as far as the callers care.
+enum class SocketError { WouldBlock, InProgress, Interrupted, Other };
+SocketError lastSocketError();
+
+// A stream socket that child processes do not inherit; -1 on failure.
+int openStreamSocket(int family, int type, int protocol);
+// Switches non-blocking mode off (blocking = true) or on. False when that fails.
+bool setBlocking(int fd, bool blocking);
+void closeSocket(int fd);
+// One send or receive call: the byte count, 0 from a receive for an orderly close, -1 on failure
+// (lastSocketError says why). Sends never raise SIGPIPE.
+long sendSome(int fd, const char* data, std::size_t size);
+long receiveSome(int fd, char* data, std::size_t size);
+// The connect result of a socket that became writable: 0 when it stands, else an error code.
+int pendingConnectError(int fd);
+// True when host is an IPv4 or IPv6 address literal rather than a name.
+bool isIpLiteral(const std::string& host);
+// Names the calling thread for debuggers and tools (cut to what the platform allows).
+void nameThisThread(const char* name);
 
 // Prepares the process for sockets, once (later calls return at once). The one SIGPIPE policy of the
 // program lives here: on POSIX systems SIGPIPE is ignored, so a write to a peer that has gone fails

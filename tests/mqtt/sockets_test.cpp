@@ -1,5 +1,5 @@
 // The one wait of the transport: readiness, time-out, and a stop signal that wins over both.
-#include "mqtt/socket_wait.h"
+#include "mqtt/sockets.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

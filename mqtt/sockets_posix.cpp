@@ -1,7 +1,11 @@
-#include "mqtt/socket_wait.h"
+#include "mqtt/sockets.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,6 +41,53 @@ void StopSignal::reset() {
     }
     raised_.store(false);
 }
+
+SocketError lastSocketError() {
+    switch (errno) {
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+        return SocketError::WouldBlock;
+    case EINPROGRESS:
+        return SocketError::InProgress;
+    case EINTR:
+        return SocketError::Interrupted;
+    default:
+        return SocketError::Other;
+    }
+}
+
+int openStreamSocket(int family, int type, int protocol) {
+    return ::socket(family, type | SOCK_CLOEXEC, protocol);
+}
+
+bool setBlocking(int fd, bool blocking) {
+    const int flags = ::fcntl(fd, F_GETFL, 0);
+    if (flags < 0) return false;
+    const int wanted = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
+    return wanted == flags || ::fcntl(fd, F_SETFL, wanted) == 0;
+}
+
+void closeSocket(int fd) { ::close(fd); }
+
+long sendSome(int fd, const char* data, std::size_t size) { return ::send(fd, data, size, 0); }
+
+long receiveSome(int fd, char* data, std::size_t size) { return ::recv(fd, data, size, 0); }
+
+int pendingConnectError(int fd) {
+    int pending = 0;
+    socklen_t len = sizeof pending;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &len) != 0) return errno;
+    return pending;
+}
+
+bool isIpLiteral(const std::string& host) {
+    unsigned char addr[sizeof(in6_addr)];
+    return ::inet_pton(AF_INET, host.c_str(), addr) == 1 || ::inet_pton(AF_INET6, host.c_str(), addr) == 1;
+}
+
+void nameThisThread(const char* name) { ::pthread_setname_np(::pthread_self(), name); }
 
 void startSockets() {
     static std::once_flag once;
