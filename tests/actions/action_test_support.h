@@ -1,4 +1,4 @@
-// Form records for the action tests: every field the actions read, as plain values.
+// For the action tests: the Connect form as plain values, and what Connect and Disconnect act on.
 #pragma once
 
 #include <atomic>
@@ -38,23 +38,6 @@ struct ConnectFormValues {
                            channel,     channelPsk,   caPath,       pskIdentity,   pskKeyHex,
                            decodeRaw,   hideNodeinfo, hidePosition, hideTelemetry, hideTraceroute,
                            useTls,      verifyServer, tlsPskMode};
-    }
-};
-
-struct SendFormValues {
-    std::string message = "Hi";
-    std::string fromId = "1128103180";
-    std::string gatewayHex = "433d7d0c";
-    std::string channel = "Mesh Varnholt";
-    std::string shortName;
-    std::string longName;
-    std::string rootTopic = "vt";
-    std::string toId;
-    bool broadcast = false;
-
-    SendForm form() {
-        return SendForm{message, fromId, gatewayHex, channel, shortName, longName, rootTopic, toId,
-                        broadcast};
     }
 };
 

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "tests/actions/action_test_support.h"
+#include "tests/support/mosquitto.h"
+#include "tests/support/loopback.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {

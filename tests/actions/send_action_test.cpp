@@ -8,6 +8,7 @@
 
 #include "actions/connect_action.h"
 #include "tests/actions/action_test_support.h"
+#include "tests/support/mosquitto.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
@@ -18,10 +19,27 @@ using testing::ConnectFormValues;
 using testing::logHasPrefix;
 using testing::logTexts;
 using testing::Mosquitto;
-using testing::SendFormValues;
 using testing::waitUntil;
 
 const PresetChannels kPresets = makePresetChannels();
+
+// Every field Send reads, as plain values.
+struct SendFormValues {
+    std::string message = "Hi";
+    std::string fromId = "1128103180";
+    std::string gatewayHex = "433d7d0c";
+    std::string channel = "Mesh Varnholt";
+    std::string shortName;
+    std::string longName;
+    std::string rootTopic = "vt";
+    std::string toId;
+    bool broadcast = false;
+
+    SendForm form() {
+        return SendForm{message, fromId, gatewayHex, channel, shortName, longName, rootTopic, toId,
+                        broadcast};
+    }
+};
 
 TEST(ParseGatewayHex, ExactlyEightHexDigits) {
     const std::vector<std::pair<std::string, std::optional<std::uint32_t>>> cases = {

@@ -2,17 +2,20 @@
 // software renderer, chosen through SDL's own environment hints).
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <string>
+#include <thread>
 
-#include "tests/support/process_support.h"
+#include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::ChildProcess;
+using testing::Child;
 using testing::clientBinary;
 using testing::readFile;
 using testing::TempDir;
@@ -23,7 +26,7 @@ constexpr const char* kSystemFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans
 
 class Startup : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(testing::fileExists(clientBinary())) << "build veldra-chat first"; }
+    void SetUp() override { ASSERT_EQ(access(clientBinary().c_str(), X_OK), 0) << "build veldra-chat first"; }
     TempDir dir;
     TempDir outDir;   // the program's output stays out of its working directory
 };
@@ -33,7 +36,7 @@ TEST_F(Startup, WithoutTheFontInTheWorkingDirectoryItExitsWithTheMessage) {
     for (bool garbage : {false, true}) {
         if (garbage) testing::writeFile(dir.file("DejaVuSansMono.ttf"), "not a font");
         const std::string out = outDir.file("stderr");
-        ChildProcess child({clientBinary()}, dir.path(), kHeadless, out);
+        Child child({clientBinary()}, dir.path(), kHeadless, out);
         ASSERT_TRUE(child.started());
         EXPECT_EQ(child.wait(60s), std::optional<int>(1));
         EXPECT_EQ(readFile(out), kNoFontMessage);
@@ -44,10 +47,10 @@ TEST_F(Startup, RunsUntilSigtermAndExitsWithStatusZero) {
     const std::string font = dir.file("DejaVuSansMono.ttf");
     ASSERT_EQ(symlink(kSystemFont, font.c_str()), 0);
     const std::string out = outDir.file("stderr");
-    ChildProcess child({clientBinary()}, dir.path(), kHeadless, out);
+    Child child({clientBinary()}, dir.path(), kHeadless, out);
     ASSERT_TRUE(child.started());
     // The font stays open from start-up to shut-down: once it is, the loop runs.
-    ASSERT_TRUE(testing::waitUntil([&] { return child.holdsOpen(kSystemFont) || !child.running(); }, 60s))
+    ASSERT_TRUE(testing::waitUntil([&] { return testing::holdsOpen(child.pid(), kSystemFont) || !child.running(); }, 60s))
         << readFile(out);
     ASSERT_TRUE(child.running()) << readFile(out);
     std::this_thread::sleep_for(300ms);

@@ -14,6 +14,7 @@
 
 #include "log/log_file.h"
 #include "tests/support/log_texts.h"
+#include "tests/support/mosquitto.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {

@@ -8,32 +8,25 @@
 // files together must reach from the first message to the last. Consecutive files overlap as long
 // as fewer than 2000 messages arrive between two saves (about 300 at this rate and save pace).
 
+#include <algorithm>
 #include <iostream>
 #include <map>
 
-#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/e2e_fixture.h"
 
 namespace vchat::e2e {
 namespace {
 
-using vchat::testing::Mosquitto;
-
 constexpr std::size_t kFloodCount = 20000;
 constexpr const char* kFloodRate = "5000";
 
-TEST(E2eFlood, TwentyThousandMessagesKeepTheWindowAnsweringAndNoneIsMissing) {
-    requireTools();
-    if (::testing::Test::HasFatalFailure()) return;
-    Xvfb x;
-    ASSERT_TRUE(x.start()) << "Xvfb did not start";
+using E2eFlood = E2eTest;
+
+TEST_F(E2eFlood, TwentyThousandMessagesKeepTheWindowAnsweringAndNoneIsMissing) {
     auto broker = Mosquitto::start();
     ASSERT_TRUE(broker);
-    Client c(x);
-    c.start();
-    c.setBroker(broker->port());
-    c.click(at::kDecodeRaw);
-    c.click(at::kConnect);
-    ASSERT_TRUE(waitForClientSubscriptions(*broker, 2, 20s));
+    ClientWindow& c = startClient(broker->port());
+    ASSERT_TRUE(connect(*broker, true, 2));
 
     Simulator sim;
     const auto floodStart = Clock::now();

@@ -1,58 +1,40 @@
 // The real program under Xvfb against a real mosquitto and the gateway simulator: what it shows for
 // received traffic, the preset channel rule, the Hide boxes, and Send.
 
-#include "tests/e2e/e2e_support.h"
+#include <set>
+
+#include "tests/e2e/e2e_fixture.h"
 
 namespace vchat::e2e {
 namespace {
 
-using vchat::testing::Mosquitto;
+const std::vector<std::string> kConnectLines = connectLines(false, true);
 
-const std::vector<std::string> kConnectLines = {
-    "Connecting...", "TCP connected.", "Connected to broker.", "Subscribed: msh/EU_868/2/json/#",
-    "Subscribed: msh/EU_868/2/e/#"};
-
-class E2eReceive : public ::testing::Test {
+class E2eReceive : public E2eTest {
 protected:
     void SetUp() override {
-        requireTools();
+        E2eTest::SetUp();
         if (HasFatalFailure()) return;
-        ASSERT_TRUE(x_.start()) << "Xvfb did not start";
         broker_ = Mosquitto::start();
         ASSERT_TRUE(broker_) << "mosquitto did not start";
-        client_ = std::make_unique<Client>(x_);
-        client_->start();
+        startClient(broker_->port());
     }
-
-    int port() const { return broker_->port(); }
 
     // Runs the simulator to the end of `count` messages and returns what it sent.
     std::vector<SentRecord> simulate(Simulator& sim, std::size_t count, std::vector<std::string> args) {
         args.insert(args.end(), {"--count", std::to_string(count)});
-        sim.start(port(), args);
+        sim.start(broker_->port(), args);
         EXPECT_TRUE(sim.waitSent(count, 60s)) << sim.output();
         std::vector<SentRecord> sent = sim.sent();
         EXPECT_EQ(sent.size(), count);
         return sent;
     }
 
-    // Saves until the line of the last message shows, then returns the saved lines.
-    std::vector<std::string> logAfter(const std::string& lastLine) {
-        return client_->saveUntil([&](const std::vector<std::string>& l) { return contains(l, lastLine); },
-                                  30s);
-    }
-
-    Xvfb x_;
     std::unique_ptr<Mosquitto> broker_;
-    std::unique_ptr<Client> client_;
 };
 
 TEST_F(E2eReceive, DefaultsWithHostPortAndDecodeRawShowEveryMessageExactly) {
-    Client& c = *client_;
-    c.setBroker(port());
-    c.click(at::kDecodeRaw);
-    c.click(at::kConnect);
-    ASSERT_TRUE(waitForClientSubscriptions(*broker_, 2, 20s));
+    ASSERT_TRUE(connect(*broker_, true, 2));
 
     Simulator sim;
     const std::vector<SentRecord> sent = simulate(sim, 60, {"--rate", "150", "--seed", "11"});
@@ -71,13 +53,9 @@ TEST_F(E2eReceive, DefaultsWithHostPortAndDecodeRawShowEveryMessageExactly) {
 }
 
 TEST_F(E2eReceive, PresetChannelWithEmptyPskDecodesUnderTheOneByteKey) {
-    Client& c = *client_;
-    c.setBroker(port());
-    c.setField(at::kChannel, 20, "LongFast");
-    c.setField(at::kChannelPsk, 50, "");
-    c.click(at::kDecodeRaw);
-    c.click(at::kConnect);
-    ASSERT_TRUE(waitForClientSubscriptions(*broker_, 2, 20s));
+    client_->setField(centreOf(kChannel), 20, "LongFast");
+    client_->setField(centreOf(kChannelPsk), 50, "");
+    ASSERT_TRUE(connect(*broker_, true, 2));
 
     Simulator sim;
     const std::vector<SentRecord> sent =
@@ -100,22 +78,20 @@ TEST_F(E2eReceive, EachHideBoxHidesItsKindAndNothingElse) {
         Point box;
         const char* kind;
     };
-    const Case cases[] = {{at::kHideNodeinfo, "nodeinfo"},
-                          {at::kHidePosition, "position"},
-                          {at::kHideTelemetry, "telemetry"},
-                          {at::kHideTraceroute, "traceroute"}};
-    Client& c = *client_;
-    c.setBroker(port());
-    c.click(at::kDecodeRaw);
+    const Case cases[] = {{centreOf(kHideNodeinfo), "nodeinfo"},
+                          {centreOf(kHidePosition), "position"},
+                          {centreOf(kHideTelemetry), "telemetry"},
+                          {centreOf(kHideTraceroute), "traceroute"}};
+    ClientWindow& c = *client_;
+    c.click(centreOf(kDecodeRaw));
     int subscriptions = 0;
     std::uint32_t seed = 21;
     for (const Case& k : cases) {
         SCOPED_TRACE(k.kind);
         c.click(k.box);
         c.key("ctrl+l");
-        c.click(at::kConnect);
         subscriptions += 2;
-        ASSERT_TRUE(waitForClientSubscriptions(*broker_, subscriptions, 20s));
+        ASSERT_TRUE(connect(*broker_, false, subscriptions));
 
         Simulator sim;
         const std::vector<SentRecord> sent = simulate(
@@ -137,28 +113,21 @@ TEST_F(E2eReceive, EachHideBoxHidesItsKindAndNothingElse) {
         const std::vector<std::string> shown = withoutSaveReports(logAfter(want.back()));
         EXPECT_EQ(shown, want);
 
-        c.click(at::kDisconnect);
+        c.click(centreOf(kDisconnect));
         c.click(k.box);   // unticked again for the next case
     }
 }
 
 TEST_F(E2eReceive, SendPublishesTheExactJsonOnTheGatewayTopic) {
-    Client& c = *client_;
-    c.setBroker(port());
-    c.setField(at::kFromId, 14, "1128103180");
-    c.setField(at::kGatewayHex, 12, "433D7D0C");
-    c.click(at::kConnect);
-    ASSERT_TRUE(waitForClientSubscriptions(*broker_, 1, 20s));
+    ClientWindow& c = *client_;
+    c.setField(centreOf(kFromId), 14, "1128103180");
+    c.setField(centreOf(kGatewayHex), 12, "433D7D0C");
+    ASSERT_TRUE(connect(*broker_, false, 1));
 
     Simulator sim;
-    sim.start(port(), {"--count", "1"});
+    sim.start(broker_->port(), {"--count", "1"});
     ASSERT_TRUE(sim.waitSent(1, 20s)) << sim.output();
-    ASSERT_TRUE(vchat::testing::waitUntil(
-        [&] {
-            return vchat::testing::readFile(broker_->logPath()).find("Sending SUBACK to gwsim-") !=
-                   std::string::npos;
-        },
-        20s));
+    ASSERT_TRUE(broker_->waitForLog("Sending SUBACK to gwsim-"));
 
     const std::string topic = "msh/EU_868/2/json/mqtt/!433d7d0c";
     const std::string head =
@@ -168,12 +137,12 @@ TEST_F(E2eReceive, SendPublishesTheExactJsonOnTheGatewayTopic) {
     const std::string tail2 =
         R"(,"to":4294967295,"shortName":"zk52","longName":"MeshZK-52","payload":"second, by the button"})";
 
-    c.click(at::kMessageLine);
+    c.click(centreOf(kMessageLine));
     c.type(R"(Hello "mesh" \ 73)");
     c.key("Return");
     ASSERT_TRUE(sim.waitForOutput("\"payload\":\"Hello", 20s)) << sim.output();
     c.type("second, by the button");
-    c.click(at::kSend);
+    c.click(centreOf(kSend));
     ASSERT_TRUE(sim.waitForOutput("by the button\"}", 20s)) << sim.output();
 
     // What the gateway received, one line per message, exactly as built for the form's values.
@@ -189,10 +158,10 @@ TEST_F(E2eReceive, SendPublishesTheExactJsonOnTheGatewayTopic) {
     for (std::size_t i = 0; i < 2; ++i) {
         const std::string& json = received[i];
         const std::string& tail = i == 0 ? tail1 : tail2;
-        ASSERT_TRUE(startsWith(json, head)) << json;
+        ASSERT_TRUE(testing::startsWith(json, head)) << json;
         ASSERT_GT(json.size(), head.size() + tail.size()) << json;
         EXPECT_EQ(json.substr(json.size() - tail.size()), tail);
-        EXPECT_TRUE(allDigits(json.substr(head.size(), json.size() - head.size() - tail.size())))
+        EXPECT_TRUE(testing::allDigits(json.substr(head.size(), json.size() - head.size() - tail.size())))
             << json;
     }
 

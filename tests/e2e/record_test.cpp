@@ -6,7 +6,7 @@
 #include "log/log_view.h"
 #include "mesh/channel_crypto.h"
 #include "mesh/receive.h"
-#include "tests/e2e/e2e_support.h"
+#include "tests/e2e/e2e_fixture.h"
 #include "tests/mqtt/mesh_envelope.h"
 #include "tests/support/jsonl_reader.h"
 
@@ -150,12 +150,13 @@ TEST(Recorder, SaysWhatTheClientSavedForTheSameTraffic) {
     ASSERT_TRUE(x.start()) << "Xvfb did not start";
     auto broker = Mosquitto::start();
     ASSERT_TRUE(broker);
-    Client client(x);
+    ClientWindow client(x);
     client.start();
     if (::testing::Test::HasFatalFailure()) return;
-    client.setBroker(broker->port());
-    client.click(at::kDecodeRaw);
-    client.click(at::kConnect);
+    client.setField(centreOf(kBrokerHost), 20, "127.0.0.1");
+    client.setField(centreOf(kPort), 8, std::to_string(broker->port()));
+    client.click(centreOf(kDecodeRaw));
+    client.click(centreOf(kConnect));
     Recorder rec(*broker, {"--decode-raw"});   // the form's defaults otherwise, as the client's
     ASSERT_TRUE(waitForClientSubscriptions(*broker, 4, 20s));
     Simulator sim;
@@ -163,7 +164,7 @@ TEST(Recorder, SaysWhatTheClientSavedForTheSameTraffic) {
     ASSERT_TRUE(sim.waitSent(60, 60s)) << sim.output();
     const std::string last = expectedLine(sim.sent().back());
     const std::vector<std::string> saved =
-        withoutSaveReports(client.saveUntil([&](const std::vector<std::string>& l) { return contains(l, last); }, 30s));
+        withoutSaveReports(saveUntilShown(client, last));
     ASSERT_TRUE(waitUntil([&] { return has(rec.texts(), last); }, 20s));
     EXPECT_EQ(messageLines(saved).size(), 60u);
     EXPECT_EQ(rec.texts(), saved);

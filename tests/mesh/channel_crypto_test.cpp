@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include "tests/mesh/proto_builder.h"
+#include "tests/support/text.h"
 
 namespace vchat {
 namespace {

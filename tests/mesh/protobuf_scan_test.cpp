@@ -4,19 +4,20 @@
 
 #include <memory>
 
-#include "tests/mesh/proto_builder.h"
+#include "tests/support/text.h"
+#include "tools/gateway-sim/proto_writer.h"
 
 namespace vchat {
 namespace {
 
 using testing::fromHex;
-using testing::ProtoBuilder;
+using sim::ProtoWriter;
 
 constexpr std::uint64_t kSentinel = 0xDEADBEEFCAFEF00Dull;
 
-TEST(ProtoBuilderTest, WritesTheWireFormatByHand) {
+TEST(ProtoWriterTest, WritesTheWireFormatByHand) {
     // Field 1 varint 300, field 2 bytes "hi", field 3 fixed32 1.
-    EXPECT_EQ(ProtoBuilder().varint(1, 300).bytes(2, "hi").fixed32(3, 1).str(),
+    EXPECT_EQ(ProtoWriter{}.varint(1, 300).lengthDelimited(2, "hi").fixed32(3, 1).bytes,
               fromHex("08ac02") + fromHex("1202") + "hi" + fromHex("1d01000000"));
 }
 
@@ -88,9 +89,9 @@ TEST(ScanEnvelopeTest, EmptyInputFailsWithEmptyFields) {
 }
 
 TEST(ScanEnvelopeTest, TypicalEnvelopeTakesLastPrintableLabelAndLastPacket) {
-    const std::string packet = ProtoBuilder().varint(1, 7).bytes(2, fromHex("00ff10")).str();
+    const std::string packet = ProtoWriter{}.varint(1, 7).lengthDelimited(2, fromHex("00ff10")).bytes;
     const std::string input =
-        ProtoBuilder().bytes(2, "LongFast").bytes(3, "!433d7d0c").varint(4, 99).bytes(1, packet).str();
+        ProtoWriter{}.lengthDelimited(2, "LongFast").lengthDelimited(3, "!433d7d0c").varint(4, 99).lengthDelimited(1, packet).bytes;
     Envelope envelope;
     EXPECT_TRUE(scanEnvelope(input, envelope));
     EXPECT_EQ(envelope.label, "!433d7d0c");
@@ -99,7 +100,7 @@ TEST(ScanEnvelopeTest, TypicalEnvelopeTakesLastPrintableLabelAndLastPacket) {
 
 TEST(ScanEnvelopeTest, TrailingPrintableFieldBecomesBothLabelAndPacket) {
     const std::string input =
-        ProtoBuilder().bytes(1, std::string(30, '\x01')).bytes(2, "!abcdef12").str();
+        ProtoWriter{}.lengthDelimited(1, std::string(30, '\x01')).lengthDelimited(2, "!abcdef12").bytes;
     Envelope envelope;
     EXPECT_TRUE(scanEnvelope(input, envelope));
     EXPECT_EQ(envelope.label, "!abcdef12");
@@ -125,7 +126,7 @@ TEST(ScanEnvelopeTest, LabelRules) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Envelope envelope;
-        scanEnvelope(ProtoBuilder().bytes(1, c.field).str(), envelope);
+        scanEnvelope(ProtoWriter{}.lengthDelimited(1, c.field).bytes, envelope);
         EXPECT_EQ(envelope.label, c.isLabel ? c.field : "");
         // Fields of two or more bytes are packets whether printable or not.
         EXPECT_EQ(envelope.packet, c.field.size() >= 2 ? c.field : "");
@@ -134,14 +135,14 @@ TEST(ScanEnvelopeTest, LabelRules) {
 
 TEST(ScanEnvelopeTest, SinglePrintableByteSetsLabelButFails) {
     Envelope envelope;
-    EXPECT_FALSE(scanEnvelope(ProtoBuilder().bytes(1, "A").varint(2, 5).str(), envelope));
+    EXPECT_FALSE(scanEnvelope(ProtoWriter{}.lengthDelimited(1, "A").varint(2, 5).bytes, envelope));
     EXPECT_EQ(envelope.label, "A");
     EXPECT_EQ(envelope.packet, "");
 }
 
 TEST(ScanEnvelopeTest, EmptyFieldChangesNothing) {
     Envelope envelope;
-    EXPECT_TRUE(scanEnvelope(ProtoBuilder().bytes(1, "ok").bytes(2, "").str(), envelope));
+    EXPECT_TRUE(scanEnvelope(ProtoWriter{}.lengthDelimited(1, "ok").lengthDelimited(2, "").bytes, envelope));
     EXPECT_EQ(envelope.label, "ok");
     EXPECT_EQ(envelope.packet, "ok");
 }
@@ -149,20 +150,20 @@ TEST(ScanEnvelopeTest, EmptyFieldChangesNothing) {
 TEST(ScanEnvelopeTest, LengthPastTheEndKeepsWhatCameBefore) {
     const std::string good(20, '\x05');
     // Declares 50 bytes, holds 3.
-    const std::string input = ProtoBuilder().bytes(1, good).raw(fromHex("1232") + "abc").str();
+    const std::string input = ProtoWriter{}.lengthDelimited(1, good).bytes + fromHex("1232") + "abc";
     Envelope envelope;
     EXPECT_TRUE(scanEnvelope(input, envelope));
     EXPECT_EQ(envelope.packet, good);
     // The same cut inside the first field: nothing is gathered.
     Envelope truncated = junkEnvelope();
-    const std::string whole = ProtoBuilder().bytes(1, good).str();
+    const std::string whole = ProtoWriter{}.lengthDelimited(1, good).bytes;
     EXPECT_FALSE(scanEnvelope(std::string_view(whole).substr(0, whole.size() - 1), truncated));
     EXPECT_EQ(truncated.packet, "");
 }
 
 TEST(ScanEnvelopeTest, LengthIsTakenFromTheLowThirtyTwoBits) {
     // Length varint 2^32 + 3: read as 3.
-    const std::string input = fromHex("0a") + testing::varintBytes((1ull << 32) + 3) + "xyz";
+    const std::string input = fromHex("0a") + sim::varintBytes((1ull << 32) + 3) + "xyz";
     Envelope envelope;
     EXPECT_TRUE(scanEnvelope(input, envelope));
     EXPECT_EQ(envelope.packet, "xyz");
@@ -171,12 +172,9 @@ TEST(ScanEnvelopeTest, LengthIsTakenFromTheLowThirtyTwoBits) {
 TEST(ScanEnvelopeTest, UnknownWireTypesEndTheWalk) {
     for (int wireType : {1, 3, 4, 5, 6, 7}) {
         SCOPED_TRACE(wireType);
-        const std::string input = ProtoBuilder()
-                                      .bytes(1, "first")
-                                      .raw(std::string(1, static_cast<char>(2 << 3 | wireType)))
-                                      .raw(std::string(8, '\0'))
-                                      .bytes(3, "after")
-                                      .str();
+        const std::string input = ProtoWriter{}.lengthDelimited(1, "first").bytes +
+                                  static_cast<char>(2 << 3 | wireType) + std::string(8, '\0') +
+                                  ProtoWriter{}.lengthDelimited(3, "after").bytes;
         Envelope envelope;
         EXPECT_TRUE(scanEnvelope(input, envelope));
         EXPECT_EQ(envelope.packet, "first");
@@ -193,7 +191,7 @@ TEST(ScanMeshPacketTest, EmptyInputFailsWithZeroFields) {
 
 TEST(ScanMeshPacketTest, FirstTagOfWireTypeFiveEndsTheWalkAtOnce) {
     MeshPacket packet;
-    const std::string input = fromHex("0d01020304") + ProtoBuilder().varint(1, 7).bytes(2, "ct").str();
+    const std::string input = fromHex("0d01020304") + ProtoWriter{}.varint(1, 7).lengthDelimited(2, "ct").bytes;
     EXPECT_FALSE(scanMeshPacket(input, packet));
     EXPECT_EQ(packet.first, 0u);
     EXPECT_EQ(packet.ciphertext, "");
@@ -201,14 +199,14 @@ TEST(ScanMeshPacketTest, FirstTagOfWireTypeFiveEndsTheWalkAtOnce) {
 
 TEST(ScanMeshPacketTest, TakesFirstTwoNonZeroVarints) {
     MeshPacket packet;
-    const std::string input = ProtoBuilder()
+    const std::string input = ProtoWriter{}
                                   .varint(1, 0)
                                   .varint(2, 7)
                                   .varint(3, 0)
                                   .varint(4, 9)
                                   .varint(5, 12)
-                                  .bytes(6, "cipher")
-                                  .str();
+                                  .lengthDelimited(6, "cipher")
+                                  .bytes;
     EXPECT_TRUE(scanMeshPacket(input, packet));
     EXPECT_EQ(packet.first, 7u);
     EXPECT_EQ(packet.second, 9u);
@@ -218,12 +216,12 @@ TEST(ScanMeshPacketTest, TakesFirstTwoNonZeroVarints) {
 TEST(ScanMeshPacketTest, NumbersKeepTheLowThirtyTwoBits) {
     MeshPacket packet;
     // 2^32 has zero low bits and so counts as zero; 2^32 + 5 counts as 5.
-    const std::string input = ProtoBuilder()
+    const std::string input = ProtoWriter{}
                                   .varint(1, 1ull << 32)
                                   .varint(2, (1ull << 32) + 5)
                                   .varint(3, 4000000000u)
-                                  .bytes(4, "c")
-                                  .str();
+                                  .lengthDelimited(4, "c")
+                                  .bytes;
     EXPECT_TRUE(scanMeshPacket(input, packet));
     EXPECT_EQ(packet.first, 5u);
     EXPECT_EQ(packet.second, 4000000000u);
@@ -232,27 +230,27 @@ TEST(ScanMeshPacketTest, NumbersKeepTheLowThirtyTwoBits) {
 TEST(ScanMeshPacketTest, LastNonEmptyFieldIsTheCiphertext) {
     MeshPacket packet;
     EXPECT_TRUE(scanMeshPacket(
-        ProtoBuilder().bytes(1, "old").varint(2, 1).bytes(3, "new").bytes(4, "").str(), packet));
+        ProtoWriter{}.lengthDelimited(1, "old").varint(2, 1).lengthDelimited(3, "new").lengthDelimited(4, "").bytes, packet));
     EXPECT_EQ(packet.ciphertext, "new");
     // A one-byte field counts (unlike for the envelope packet).
-    EXPECT_TRUE(scanMeshPacket(ProtoBuilder().varint(2, 1).bytes(3, "x").str(), packet));
+    EXPECT_TRUE(scanMeshPacket(ProtoWriter{}.varint(2, 1).lengthDelimited(3, "x").bytes, packet));
     EXPECT_EQ(packet.ciphertext, "x");
 }
 
 TEST(ScanMeshPacketTest, FailsWithoutNumbersOrWithoutCiphertextButReturnsWhatItFound) {
     MeshPacket packet;
-    EXPECT_FALSE(scanMeshPacket(ProtoBuilder().varint(1, 3).varint(2, 4).str(), packet));
+    EXPECT_FALSE(scanMeshPacket(ProtoWriter{}.varint(1, 3).varint(2, 4).bytes, packet));
     EXPECT_EQ(packet.first, 3u);
     EXPECT_EQ(packet.second, 4u);
     EXPECT_EQ(packet.ciphertext, "");
 
-    EXPECT_FALSE(scanMeshPacket(ProtoBuilder().varint(1, 0).bytes(2, "abc").str(), packet));
+    EXPECT_FALSE(scanMeshPacket(ProtoWriter{}.varint(1, 0).lengthDelimited(2, "abc").bytes, packet));
     EXPECT_EQ(packet.first, 0u);
     EXPECT_EQ(packet.ciphertext, "abc");
 }
 
 TEST(ScanMeshPacketTest, BadVarintStopsTheWalkKeepingEarlierFields) {
-    const std::string before = ProtoBuilder().varint(1, 8).bytes(2, "ct").str();
+    const std::string before = ProtoWriter{}.varint(1, 8).lengthDelimited(2, "ct").bytes;
     const std::string cases[] = {
         before + fromHex("80"),                                   // tag cut short
         before + fromHex("08ffff"),                               // value cut short

@@ -6,13 +6,14 @@
 #include <cstdio>
 
 #include "mesh/envelope_display.h"
-#include "tests/mesh/proto_builder.h"
+#include "tests/support/text.h"
+#include "tools/gateway-sim/proto_writer.h"
 
 namespace vchat {
 namespace {
 
 using testing::fromHex;
-using testing::ProtoBuilder;
+using sim::ProtoWriter;
 
 constexpr const char* kEnvelopeTopic = "msh/EU/2/e/LongFast/!433d7d0c";
 constexpr std::uint32_t kFirst = 1128103180;   // 433d7d0c
@@ -42,8 +43,8 @@ std::string encryptCtr(const EVP_CIPHER* cipher, const std::string& key, const s
 std::string envelopeOf(const std::string& ciphertext, std::uint64_t first = kFirst,
                        std::uint64_t second = kSecond) {
     const std::string packet =
-        ProtoBuilder().varint(1, first).varint(2, second).varint(3, 0).bytes(4, ciphertext).str();
-    return ProtoBuilder().bytes(2, "LongFast").bytes(1, packet).str();
+        ProtoWriter{}.varint(1, first).varint(2, second).varint(3, 0).lengthDelimited(4, ciphertext).bytes;
+    return ProtoWriter{}.lengthDelimited(2, "LongFast").lengthDelimited(1, packet).bytes;
 }
 
 // Hex written with snprintf, apart from hexPreview.
@@ -132,14 +133,14 @@ TEST(HandlePublishTest, DecryptFailedLine) {
 }
 
 TEST(HandlePublishTest, EnvelopeWithoutLabelHasEmptyBrackets) {
-    const std::string packet = ProtoBuilder().varint(1, 5).bytes(2, fromHex("0102")).str();
-    EXPECT_EQ(lineFor("r/2/e/x", ProtoBuilder().bytes(1, packet).str(), rawOn()),
+    const std::string packet = ProtoWriter{}.varint(1, 5).lengthDelimited(2, fromHex("0102")).bytes;
+    EXPECT_EQ(lineFor("r/2/e/x", ProtoWriter{}.lengthDelimited(1, packet).bytes, rawOn()),
               "[] (5/0) no-psk ct=0102");
 }
 
 TEST(HandlePublishTest, PacketParseFailure) {
     // The packet field starts with a fixed32 tag, so the packet scan gathers nothing.
-    const std::string payload = ProtoBuilder().bytes(1, fromHex("0d01020304")).str();
+    const std::string payload = ProtoWriter{}.lengthDelimited(1, fromHex("0d01020304")).bytes;
     EXPECT_EQ(lineFor(kEnvelopeTopic, payload, rawOn(key32())),
               "RAW envelope ok, MeshPacket parse failed (5 bytes)");
 }

@@ -1,5 +1,5 @@
-// An encrypted gateway envelope written out by hand (protobuf fields and AES-CTR straight from
-// OpenSSL), for feeding real brokers in tests and the ingest benchmark.
+// An encrypted gateway envelope built independently of the client (the shared protobuf writer and
+// AES-CTR straight from OpenSSL), for feeding real brokers in tests and the ingest benchmark.
 #pragma once
 
 #include <openssl/evp.h>
@@ -8,21 +8,9 @@
 #include <cstdint>
 #include <string>
 
+#include "tools/gateway-sim/proto_writer.h"
+
 namespace vchat::testing {
-
-inline std::string varint(std::uint64_t v) {
-    std::string out;
-    while (v >= 0x80) {
-        out.push_back(static_cast<char>((v & 0x7F) | 0x80));
-        v >>= 7;
-    }
-    out.push_back(static_cast<char>(v));
-    return out;
-}
-
-inline std::string lengthField(std::uint8_t tag, const std::string& bytes) {
-    return std::string(1, static_cast<char>(tag)) + varint(bytes.size()) + bytes;
-}
 
 // AES-128-CTR under the first 16 bytes of SHA-256(psk), counter block first|second|0*8.
 // For a psk of any length but 16 or 32 bytes, which is what the tests use.
@@ -47,9 +35,9 @@ inline std::string encryptForChannel(const std::string& psk, std::uint32_t first
 // Envelope: the printable channel label first, then the packet (from, id, encrypted payload).
 inline std::string meshEnvelope(const std::string& label, std::uint32_t first, std::uint32_t second,
                                 const std::string& ciphertext) {
-    const std::string packet = std::string(1, '\x08') + varint(first) + std::string(1, '\x30') + varint(second) +
-                               lengthField(0x2A, ciphertext);
-    return lengthField(0x12, label) + lengthField(0x0A, packet);
+    const std::string packet =
+        sim::ProtoWriter{}.varint(1, first).varint(6, second).lengthDelimited(5, ciphertext).bytes;
+    return sim::ProtoWriter{}.lengthDelimited(2, label).lengthDelimited(1, packet).bytes;
 }
 
 }  // namespace vchat::testing

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "tests/mqtt/connection_pair.h"
-#include "tests/mqtt/fake_broker.h"
+#include "tests/support/fake_broker.h"
 
 namespace vchat {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <set>
 
-#include "tests/mqtt/fake_broker.h"
+#include "tests/support/fake_broker.h"
 
 namespace vchat {
 namespace {

@@ -5,7 +5,12 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 
 #include <chrono>
 #include <iostream>
@@ -15,13 +20,19 @@
 
 #include "mqtt/broker_connection.h"
 #include "mqtt/tls.h"
-#include "tests/mqtt/tls_test_peer.h"
+#include "tests/support/fake_broker.h"
+#include "tests/support/test_certs.h"
+#include "tests/support/mosquitto.h"
+#include "tests/support/loopback.h"
 #include "tests/support/test_support.h"
+#include "tests/support/text.h"
 
 namespace vchat {
 namespace {
 
+using testing::FakeBroker;
 using testing::Mosquitto;
+using testing::startsWith;
 using Clock = std::chrono::steady_clock;
 constexpr int kWaitMs = 200;   // one loop turn of the worker
 
@@ -30,20 +41,45 @@ const std::string kConnackAccepted("\x20\x02\x00\x00", 4);
 // MQTT 3.1.1 CONNECT, clean session, keep-alive 20, client id "tls-test", written out by hand.
 const std::string kConnect311("\x10\x14\x00\x04MQTT\x04\x02\x00\x14\x00\x08tls-test", 22);
 
+// The client's side of the connection, read and written here without the transport under test.
+// Also makes the socket blocking: the transport leaves its sockets non-blocking.
+void setReceiveTimeout(int fd, int seconds) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) & ~O_NONBLOCK);
+    timeval tv{};
+    tv.tv_sec = seconds;
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+}
+
+// Logs in with hand-written bytes; true when the broker accepts.
+bool mqttLoginWorks(BrokerConnection& conn) {
+    setReceiveTimeout(conn.sock.get(), 10);
+    bool ok = SSL_write(conn.ssl.get(), kConnect311.data(), static_cast<int>(kConnect311.size())) ==
+              static_cast<int>(kConnect311.size());
+    std::string connack(4, '\0');
+    for (std::size_t got = 0; ok && got < connack.size();) {
+        const int r = SSL_read(conn.ssl.get(), connack.data() + got, static_cast<int>(connack.size() - got));
+        ok = r > 0;
+        got += ok ? static_cast<std::size_t>(r) : 0;
+    }
+    return ok && connack == kConnackAccepted;
+}
+
+// Descriptors this process has open: a failed connect must leave none behind.
+int openFdCount() {
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr) return -1;
+    int n = 0;
+    while (readdir(dir) != nullptr) ++n;
+    closedir(dir);
+    return n;
+}
+
 class TlsConnectTest : public testing::TestCertsSuite {
 protected:
     static std::unique_ptr<Mosquitto> startTlsBroker(const std::string& cert, const std::string& key) {
-        auto broker = Mosquitto::start(testing::tlsListenerConfig(cert, key, certs_->caPem));
+        auto broker = Mosquitto::start(testing::tlsListenerConfig(cert, key, certs_->pem("ca")));
         EXPECT_TRUE(broker) << "mosquitto did not start";
         return broker;
-    }
-
-    // Logs in over the TLS connection with hand-written bytes; true when the broker accepts.
-    static bool mqttLoginWorks(BrokerConnection& conn) {
-        testing::setReceiveTimeout(conn.sock.get(), 10);
-        std::string connack;
-        return testing::sslWriteAll(conn.ssl.get(), kConnect311) &&
-               testing::sslReadExact(conn.ssl.get(), connack, 4) && connack == kConnackAccepted;
     }
 };
 
@@ -61,16 +97,14 @@ Outcome connectTls(const std::string& host, const std::string& port, bool verify
     return out;
 }
 
-bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
 // ---- Certificate mode --------------------------------------------------------------------------
 
 TEST_F(TlsConnectTest, VerifiedConnectionCarriesMqtt) {
-    auto broker = startTlsBroker(certs_->serverPem, certs_->serverKey);
+    auto broker = startTlsBroker(certs_->pem("server"), certs_->key("server"));
     ASSERT_TRUE(broker);
     // The certificate names both; "localhost" may resolve to ::1 first, where nothing listens.
     for (const char* host : {"127.0.0.1", "localhost"}) {
-        Outcome out = connectTls(host, broker->portText(), true, certs_->caPem);
+        Outcome out = connectTls(host, broker->portText(), true, certs_->pem("ca"));
         ASSERT_TRUE(out.ok) << host << ": " << out.error;
         EXPECT_TRUE(out.error.empty()) << "the error text is left as it was";
         EXPECT_TRUE(out.conn.tls);
@@ -97,21 +131,21 @@ TEST_F(TlsConnectTest, VerificationFailuresNameTheReason) {
     // The broker sends its CA along with its own certificate, so an unknown CA shows as a
     // self-signed certificate in the chain.
     const std::vector<Case> cases = {
-        {"CA that did not sign the broker", certs_->serverPem, certs_->serverKey, "127.0.0.1",
-         certs_->otherCaPem, X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, "/CN=vchat test broker"},
-        {"system trust store without the broker's CA", certs_->serverPem, certs_->serverKey,
+        {"CA that did not sign the broker", certs_->pem("server"), certs_->key("server"), "127.0.0.1",
+         certs_->pem("other"), X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, "/CN=vchat test broker"},
+        {"system trust store without the broker's CA", certs_->pem("server"), certs_->key("server"),
          "127.0.0.1", "", X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN, "/CN=vchat test broker"},
-        {"IP literal not in the certificate", certs_->nameOnlyPem, certs_->nameOnlyKey, "127.0.0.1",
-         certs_->caPem, X509_V_ERR_IP_ADDRESS_MISMATCH, "/CN=named broker"},
-        {"host name not in the certificate", certs_->ipOnlyPem, certs_->ipOnlyKey, "localhost",
-         certs_->caPem, X509_V_ERR_HOSTNAME_MISMATCH, "/CN=numbered broker"},
+        {"IP literal not in the certificate", certs_->pem("nameonly"), certs_->key("nameonly"), "127.0.0.1",
+         certs_->pem("ca"), X509_V_ERR_IP_ADDRESS_MISMATCH, "/CN=named broker"},
+        {"host name not in the certificate", certs_->pem("iponly"), certs_->key("iponly"), "localhost",
+         certs_->pem("ca"), X509_V_ERR_HOSTNAME_MISMATCH, "/CN=numbered broker"},
     };
     for (const Case& c : cases) {
         auto broker = startTlsBroker(c.cert, c.key);
         ASSERT_TRUE(broker) << c.name;
-        const int fdsBefore = testing::openFdCount();
+        const int fdsBefore = openFdCount();
         Outcome out = connectTls(c.host, broker->portText(), true, c.caPath);
-        EXPECT_EQ(testing::openFdCount(), fdsBefore) << c.name << ": the socket is closed";
+        EXPECT_EQ(openFdCount(), fdsBefore) << c.name << ": the socket is closed";
         EXPECT_FALSE(out.ok) << c.name;
         EXPECT_TRUE(startsWith(out.error, "SSL_connect failed: ")) << c.name << ": " << out.error;
         EXPECT_EQ(out.error.find("no_error"), std::string::npos) << c.name << ": " << out.error;
@@ -134,13 +168,13 @@ TEST_F(TlsConnectTest, WithoutVerificationAnyCertificatePasses) {
         std::string key;
     };
     const std::vector<Case> cases = {
-        {"self-signed", certs_->selfSignedPem, certs_->selfSignedKey},
-        {"names another host", certs_->nameOnlyPem, certs_->nameOnlyKey},
+        {"self-signed", certs_->pem("self"), certs_->key("self")},
+        {"names another host", certs_->pem("nameonly"), certs_->key("nameonly")},
     };
     for (const Case& c : cases) {
         auto broker = startTlsBroker(c.cert, c.key);
         ASSERT_TRUE(broker) << c.name;
-        Outcome out = connectTls("127.0.0.1", broker->portText(), false, certs_->otherCaPem);
+        Outcome out = connectTls("127.0.0.1", broker->portText(), false, certs_->pem("other"));
         ASSERT_TRUE(out.ok) << c.name << ": " << out.error;
         EXPECT_TRUE(mqttLoginWorks(out.conn)) << c.name;
         closeConnection(out.conn);
@@ -148,7 +182,7 @@ TEST_F(TlsConnectTest, WithoutVerificationAnyCertificatePasses) {
 }
 
 TEST_F(TlsConnectTest, MissingCaFileFailsBeforeTheHandshake) {
-    auto broker = startTlsBroker(certs_->serverPem, certs_->serverKey);
+    auto broker = startTlsBroker(certs_->pem("server"), certs_->key("server"));
     ASSERT_TRUE(broker);
     for (bool verify : {true, false}) {
         Outcome out = connectTls("127.0.0.1", broker->portText(), verify,
@@ -163,9 +197,9 @@ TEST_F(TlsConnectTest, MissingCaFileFailsBeforeTheHandshake) {
 }
 
 TEST_F(TlsConnectTest, PskFieldsAreIgnoredInCertificateMode) {
-    auto broker = startTlsBroker(certs_->serverPem, certs_->serverKey);
+    auto broker = startTlsBroker(certs_->pem("server"), certs_->key("server"));
     ASSERT_TRUE(broker);
-    Outcome out = connectTls("127.0.0.1", broker->portText(), true, certs_->caPem, false, "someone",
+    Outcome out = connectTls("127.0.0.1", broker->portText(), true, certs_->pem("ca"), false, "someone",
                              "not hex at all");
     ASSERT_TRUE(out.ok) << out.error;
     EXPECT_EQ(SSL_get_ex_data(out.conn.ssl.get(), kPskExDataIndex), nullptr);
@@ -174,10 +208,10 @@ TEST_F(TlsConnectTest, PskFieldsAreIgnoredInCertificateMode) {
 }
 
 TEST_F(TlsConnectTest, TcpFailureIsNamed) {
-    Outcome out = connectTls("127.0.0.1", std::to_string(testing::freeTcpPort()), true, certs_->caPem);
+    Outcome out = connectTls("127.0.0.1", std::to_string(testing::freeTcpPort()), true, certs_->pem("ca"));
     EXPECT_FALSE(out.ok);
     EXPECT_EQ(out.error, "tcp_connect_failed");
-    Outcome badPort = connectTls("127.0.0.1", "not-a-port", true, certs_->caPem);
+    Outcome badPort = connectTls("127.0.0.1", "not-a-port", true, certs_->pem("ca"));
     EXPECT_EQ(badPort.error, "tcp_connect_failed");
 }
 
@@ -196,7 +230,7 @@ std::string longPskKey() {
 std::unique_ptr<Mosquitto> startPskBroker(const testing::TempDir& dir) {
     const std::string pskFile = dir.file("psk.txt");
     testing::writeFile(pskFile, kPskIdentity + ":" + kPskKey + "\nlong-key:" + longPskKey() + "\n");
-    return Mosquitto::start("allow_anonymous true\npsk_hint vchat-broker\npsk_file " + pskFile + "\n");
+    return Mosquitto::start(testing::pskListenerConfig(pskFile));
 }
 
 TEST(TlsPskConnect, NegotiatesWithMosquittoAndCarriesMqtt) {
@@ -204,7 +238,7 @@ TEST(TlsPskConnect, NegotiatesWithMosquittoAndCarriesMqtt) {
     auto broker = startPskBroker(dir);
     ASSERT_TRUE(broker);
     Outcome out = connectTls("127.0.0.1", broker->portText(), false, "", true, kPskIdentity, kPskKey);
-    ASSERT_TRUE(out.ok) << out.error << "\nbroker log:\n" << testing::readFile(broker->logPath());
+    ASSERT_TRUE(out.ok) << out.error << "\nbroker log:\n" << broker->log();
     ASSERT_TRUE(out.conn.tls);
     const std::string version = SSL_get_version(out.conn.ssl.get());
     const std::string cipher = SSL_get_cipher_name(out.conn.ssl.get());
@@ -212,11 +246,7 @@ TEST(TlsPskConnect, NegotiatesWithMosquittoAndCarriesMqtt) {
     ::testing::Test::RecordProperty("psk_version", version);
     ::testing::Test::RecordProperty("psk_cipher", cipher);
     EXPECT_EQ(SSL_get1_peer_certificate(out.conn.ssl.get()), nullptr) << "no certificate in PSK mode";
-    testing::setReceiveTimeout(out.conn.sock.get(), 10);
-    std::string connack;
-    EXPECT_TRUE(testing::sslWriteAll(out.conn.ssl.get(), kConnect311));
-    EXPECT_TRUE(testing::sslReadExact(out.conn.ssl.get(), connack, 4));
-    EXPECT_EQ(connack, kConnackAccepted);
+    EXPECT_TRUE(mqttLoginWorks(out.conn));
     closeConnection(out.conn);
 }
 
@@ -248,7 +278,7 @@ TEST(TlsPskConnect, KeyTextTable) {
         {"unknown identity", "stranger", kPskKey, false, "", false},
         {"identity too long for the library", std::string(300, 'i'), kPskKey, false, "", false},
     };
-    const int fdsBefore = testing::openFdCount();
+    const int fdsBefore = openFdCount();
     for (const Case& c : cases) {
         auto start = Clock::now();
         Outcome out = connectTls("127.0.0.1", broker->portText(), c.verify, c.caPath, true, c.identity,
@@ -256,11 +286,7 @@ TEST(TlsPskConnect, KeyTextTable) {
         auto elapsed = Clock::now() - start;
         EXPECT_EQ(out.ok, c.connects) << c.name << ": " << out.error;
         if (c.connects) {
-            std::string connack;
-            testing::setReceiveTimeout(out.conn.sock.get(), 10);
-            EXPECT_TRUE(testing::sslWriteAll(out.conn.ssl.get(), kConnect311)) << c.name;
-            EXPECT_TRUE(testing::sslReadExact(out.conn.ssl.get(), connack, 4)) << c.name;
-            EXPECT_EQ(connack, kConnackAccepted) << c.name;
+            EXPECT_TRUE(mqttLoginWorks(out.conn)) << c.name;
             closeConnection(out.conn);
         } else {
             EXPECT_TRUE(startsWith(out.error, "SSL_connect failed: ")) << c.name << ": " << out.error;
@@ -268,17 +294,18 @@ TEST(TlsPskConnect, KeyTextTable) {
             EXPECT_LT(elapsed, std::chrono::seconds(5)) << c.name << ": a refusal is prompt";
         }
     }
-    EXPECT_EQ(testing::openFdCount(), fdsBefore) << "every attempt released its socket";
+    EXPECT_EQ(openFdCount(), fdsBefore) << "every attempt released its socket";
 }
 
 TEST(TlsPskConnect, ServerNameIsSentInBothModes) {
     auto certs = testing::makeTestCerts();
     ASSERT_TRUE(certs->ok);
     for (bool psk : {false, true}) {
-        testing::TlsTestServer server(psk ? "" : certs->serverPem, certs->serverKey,
-                                      [](SSL*, int, const std::atomic<bool>&) {});
+        FakeBroker server(psk ? FakeBroker::Tls::PreSharedKey : FakeBroker::Tls::Certificate, certs->pem("server"),
+                          certs->key("server"));
+        server.serve([](FakeBroker&) {});
         ASSERT_TRUE(server.listening());
-        Outcome out = connectTls("localhost", server.portText(), true, certs->caPem, psk, "node-9",
+        Outcome out = connectTls("localhost", server.port(), true, certs->pem("ca"), psk, "node-9",
                                  "deadbeef0102");
         ASSERT_TRUE(out.ok) << (psk ? "psk: " : "certificate: ") << out.error;
         ASSERT_TRUE(testing::waitUntil([&] { return server.handshakeDone(); }, std::chrono::seconds(10)));
@@ -316,7 +343,7 @@ TEST_F(TlsConnectTest, PeerDroppingDuringHandshakeFailsPromptly) {
         if (client >= 0) close(client);
     });
     auto start = Clock::now();
-    Outcome out = connectTls("127.0.0.1", listener.portText(), true, certs_->caPem);
+    Outcome out = connectTls("127.0.0.1", listener.portText(), true, certs_->pem("ca"));
     auto elapsed = Clock::now() - start;
     closer.join();
     EXPECT_FALSE(out.ok);
@@ -337,10 +364,10 @@ TEST_F(TlsConnectTest, WritesToAClosedPeerFailWithoutSigpipe) {
 
     for (bool useSendRaw : {false, true}) {
         // The peer completes the handshake and closes the socket without a word.
-        testing::TlsTestServer server(certs_->serverPem, certs_->serverKey,
-                                      [](SSL*, int, const std::atomic<bool>&) {});
+        FakeBroker server(FakeBroker::Tls::Certificate, certs_->pem("server"), certs_->key("server"));
+        server.serve([](FakeBroker&) {});
         ASSERT_TRUE(server.listening());
-        Outcome out = connectTls("127.0.0.1", server.portText(), true, certs_->caPem);
+        Outcome out = connectTls("127.0.0.1", server.port(), true, certs_->pem("ca"));
         ASSERT_TRUE(out.ok) << out.error;
         ASSERT_TRUE(testing::waitUntil([&] { return server.scriptDone(); }, std::chrono::seconds(10)));
 
@@ -371,15 +398,15 @@ TEST_F(TlsConnectTest, BurstHeldByTheTlsLibraryIsReadWithoutWaiting) {
     constexpr int kPackets = 500;
     std::string burst;
     for (int i = 0; i < kPackets; ++i)
-        burst += testing::publishPacket("msh/2/json/x", "{\"n\":" + std::to_string(i) + "}");
+        burst += testing::publishBytes("msh/2/json/x", "{\"n\":" + std::to_string(i) + "}");
     // One write: the burst arrives as one or two records, then the peer goes quiet.
-    testing::TlsTestServer server(certs_->serverPem, certs_->serverKey,
-                                  [&](SSL* ssl, int, const std::atomic<bool>& stopping) {
-                                      testing::sslWriteAll(ssl, burst);
-                                      testing::stayQuiet(stopping);
-                                  });
+    FakeBroker server(FakeBroker::Tls::Certificate, certs_->pem("server"), certs_->key("server"));
+    server.serve([&](FakeBroker& b) {
+        b.send(burst);
+        b.stayQuiet();
+    });
     ASSERT_TRUE(server.listening());
-    Outcome out = connectTls("127.0.0.1", server.portText(), true, certs_->caPem);
+    Outcome out = connectTls("127.0.0.1", server.port(), true, certs_->pem("ca"));
     ASSERT_TRUE(out.ok) << out.error;
 
     auto readExact = [&](std::size_t n) {

@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "mqtt/mqtt_worker.h"
-#include "tests/mqtt/fake_broker.h"
-#include "tests/mqtt/tls_test_peer.h"
+#include "tests/support/fake_broker.h"
+#include "tests/support/test_certs.h"
 #include "tests/support/log_texts.h"
+#include "tests/support/mosquitto.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
@@ -20,6 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using testing::FakeBroker;
 using testing::logHas;
 using testing::logHasPrefix;
 using testing::logTexts;
@@ -34,7 +36,7 @@ protected:
         config.rootTopic = "msh/EU";
         config.useTls = true;
         config.verifyServer = true;
-        config.caPath = certs_->caPem;
+        config.caPath = certs_->pem("ca");
         return config;
     }
 };
@@ -45,32 +47,30 @@ TEST_F(TlsWorker, BurstInOneRecordIsShownWithinALoopTurnOrTwo) {
     constexpr int kPackets = 200;
     std::string burst;
     for (int i = 0; i < kPackets; ++i)
-        burst += testing::publishPacket("msh/EU/2/json/x", "{\"n\":" + std::to_string(i) + "}");
+        burst += testing::publishBytes("msh/EU/2/json/x", "{\"n\":" + std::to_string(i) + "}");
     std::atomic<std::int64_t> burstSentNs{0};
     std::atomic<bool> subscribed{false};
 
     // Accepts the login and the subscription, sends the whole burst in one write, then is silent.
-    testing::TlsTestServer server(
-        certs_->serverPem, certs_->serverKey, [&](SSL* ssl, int, const std::atomic<bool>& stopping) {
-            auto connect = testing::sslReadPacket(ssl);
-            if (!connect || connect->type != 0x10) return;
-            if (!testing::sslWriteAll(ssl, std::string("\x20\x02\x00\x00", 4))) return;
-            auto subscribe = testing::sslReadPacket(ssl);
-            if (!subscribe || subscribe->type != 0x82 || subscribe->body.size() < 2) return;
-            subscribed = true;
-            const std::string suback = std::string("\x90\x03", 2) + subscribe->body.substr(0, 2) + '\0';
-            if (!testing::sslWriteAll(ssl, suback)) return;
-            // Give the worker time to settle into its loop: the burst must arrive while it waits.
-            std::this_thread::sleep_for(500ms);
-            burstSentNs = Clock::now().time_since_epoch().count();
-            testing::sslWriteAll(ssl, burst);
-            testing::stayQuiet(stopping);
-        });
+    FakeBroker server(FakeBroker::Tls::Certificate, certs_->pem("server"), certs_->key("server"));
+    server.serve([&](FakeBroker& b) {
+        const std::string connect = b.readPacket(30s);
+        if (connect.empty() || connect[0] != '\x10' || !b.send(testing::kConnackAccepted)) return;
+        const std::string subscribe = b.readPacket(30s);   // a short one: one length byte
+        if (subscribe.size() < 4 || static_cast<unsigned char>(subscribe[0]) != 0x82) return;
+        subscribed = true;
+        if (!b.send(std::string("\x90\x03", 2) + subscribe.substr(2, 2) + '\0')) return;
+        // Give the worker time to settle into its loop: the burst must arrive while it waits.
+        std::this_thread::sleep_for(500ms);
+        burstSentNs = Clock::now().time_since_epoch().count();
+        b.send(burst);
+        b.stayQuiet();
+    });
     ASSERT_TRUE(server.listening());
 
     LogView log;
     MqttWorker worker;
-    worker.start(tlsConfig(server.portText()), &log);
+    worker.start(tlsConfig(server.port()), &log);
     ASSERT_TRUE(waitUntil([&] { return worker.publishesHandled() >= kPackets; }, 30s))
         << "handled " << worker.publishesHandled() << " of " << kPackets;
     const auto doneNs = Clock::now().time_since_epoch().count();
@@ -90,12 +90,12 @@ TEST_F(TlsWorker, BurstInOneRecordIsShownWithinALoopTurnOrTwo) {
 
 TEST_F(TlsWorker, RefusedCertificateIsLoggedWithItsReason) {
     // A certificate from the right CA that names another host.
-    testing::TlsTestServer server(certs_->nameOnlyPem, certs_->nameOnlyKey,
-                                  [](SSL*, int, const std::atomic<bool>&) {});
+    FakeBroker server(FakeBroker::Tls::Certificate, certs_->pem("nameonly"), certs_->key("nameonly"));
+    server.serve([](FakeBroker&) {});
     ASSERT_TRUE(server.listening());
     LogView log;
     MqttWorker worker;
-    worker.start(tlsConfig(server.portText()), &log);
+    worker.start(tlsConfig(server.port()), &log);
     ASSERT_TRUE(waitUntil([&] { return logHasPrefix(log, "TLS connect failed: "); }, 20s));
     worker.stop();
     std::string line;
@@ -119,9 +119,9 @@ TEST_F(TlsWorker, RoundTripThroughMosquittoInBothModes) {
         std::string listener;
         if (psk) {
             testing::writeFile(dir.file("psk.txt"), pskIdentity + ":" + pskKey + "\n");
-            listener = "allow_anonymous true\npsk_hint vchat-broker\npsk_file " + dir.file("psk.txt") + "\n";
+            listener = testing::pskListenerConfig(dir.file("psk.txt"));
         } else {
-            listener = testing::tlsListenerConfig(certs_->serverPem, certs_->serverKey, certs_->caPem);
+            listener = testing::tlsListenerConfig(certs_->pem("server"), certs_->key("server"), certs_->pem("ca"));
         }
         auto broker = testing::Mosquitto::start(listener);
         ASSERT_TRUE(broker);
@@ -138,7 +138,7 @@ TEST_F(TlsWorker, RoundTripThroughMosquittoInBothModes) {
         const std::string payload = psk ? "{\"mode\":\"psk\"}" : "{\"mode\":\"certificate\"}";
         worker.start(config, &log);
         ASSERT_TRUE(waitUntil([&] { return logHas(log, "Connected to broker."); }, 20s))
-            << testing::readFile(broker->logPath());
+            << broker->log();
         EXPECT_TRUE(logHas(log, "TCP/TLS connected."));
         // Subscribed once the log says so; publish only then, so the broker sends it back.
         ASSERT_TRUE(waitUntil([&] { return logHasPrefix(log, "Subscribed: "); }, 20s));
@@ -157,7 +157,7 @@ TEST_F(TlsWorker, LoginFallbackOpensAFreshTlsConnection) {
     testing::TempDir dir;
     ASSERT_EQ(testing::runCommand("mosquitto_passwd -c -b " + dir.file("passwd") + " alice pw 2>/dev/null"), 0);
     auto broker = testing::Mosquitto::start(
-        testing::tlsListenerConfig(certs_->serverPem, certs_->serverKey, certs_->caPem) +
+        testing::tlsListenerConfig(certs_->pem("server"), certs_->key("server"), certs_->pem("ca")) +
         "password_file " + dir.file("passwd") + "\n");
     ASSERT_TRUE(broker);
     MqttConfig config = tlsConfig(broker->portText());
@@ -167,17 +167,13 @@ TEST_F(TlsWorker, LoginFallbackOpensAFreshTlsConnection) {
     MqttWorker worker;
     worker.start(config, &log);
     ASSERT_TRUE(waitUntil([&] { return logHasPrefix(log, "Subscribed: "); }, 20s))
-        << testing::readFile(broker->logPath());
+        << broker->log();
     worker.stop();
     const std::vector<std::string> expected = {"TCP/TLS connected.", "Connected to broker.",
                                                "Subscribed: msh/EU/2/json/#", "Disconnected."};
     EXPECT_EQ(logTexts(log), expected);
-    const std::string brokerLog = testing::readFile(broker->logPath());
-    std::size_t connections = 0;
-    for (std::size_t at = brokerLog.find("New connection from"); at != std::string::npos;
-         at = brokerLog.find("New connection from", at + 1))
-        ++connections;
-    EXPECT_EQ(connections, 2u) << brokerLog;
+    EXPECT_TRUE(broker->waitForLog("New connection from", 2, 0s)) << broker->log();
+    EXPECT_FALSE(broker->waitForLog("New connection from", 3, 0s)) << broker->log();
 }
 
 }  // namespace

@@ -6,10 +6,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
-#include "tests/mqtt/fake_broker.h"
+#include "tests/support/fake_broker.h"
 #include "tests/support/log_texts.h"
+#include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
@@ -17,7 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::countLines;
-using testing::expectedConnect;
 using testing::FakeBroker;
 using testing::waitForLine;
 using testing::logHas;
@@ -25,6 +26,33 @@ using testing::logTexts;
 using testing::waitUntil;
 
 constexpr char kWorkerThreadName[] = "mqtt-worker";
+const std::string kPingreq("\xC0\x00", 2);
+const std::string kPingresp("\xD0\x00", 2);
+
+// CONNECT as the broker expects it for one login attempt (level 4 is 3.1.1, 3 is 3.1).
+std::string expectedConnect(int level, const std::string& clientId, const std::string& user,
+                            const std::string& password) {
+    using testing::u16;
+    const std::string name = level == 4 ? "MQTT" : "MQIsdp";
+    char flags = 0x02;
+    if (!user.empty()) flags = static_cast<char>(flags | 0x80);
+    if (!user.empty() && !password.empty()) flags = static_cast<char>(flags | 0x40);
+    std::string rest = u16(name.size()) + name + static_cast<char>(level) + flags + std::string("\x00\x14", 2) +
+                       u16(clientId.size()) + clientId;
+    if (!user.empty()) rest += u16(user.size()) + user;
+    if (!user.empty() && !password.empty()) rest += u16(password.size()) + password;
+    return "\x10" + testing::remainingLength(rest.size()) + rest;
+}
+
+// CPU time (user + system) used so far by the thread of this process named `name`, or -1.
+double threadCpuSeconds(const std::string& name) {
+    double result = -1;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        const std::string dir = task.path().string();
+        if (testing::readFile(dir + "/comm") == name + "\n") result = testing::cpuSecondsFromStat(dir + "/stat");
+    }
+    return result;
+}
 
 MqttConfig configFor(const FakeBroker& broker) {
     MqttConfig config;
@@ -63,7 +91,20 @@ std::string subscribeBytes(const std::string& packetId, const std::string& filte
     return "\x82" + testing::remainingLength(rest.size()) + rest;
 }
 
-TEST(WorkerFakeBroker, FourLoginAttemptsInOrderWithSuccessAtEach) {
+// One worker against one scripted broker; loggedIn starts it and answers its login and subscription.
+class WorkerFakeBroker : public ::testing::Test {
+protected:
+    void loggedIn() {
+        worker.start(config, &log);
+        loginAndSubscribe(broker, log, config);
+    }
+    FakeBroker broker;
+    LogView log;
+    MqttWorker worker;
+    MqttConfig config = configFor(broker);
+};
+
+TEST_F(WorkerFakeBroker, FourLoginAttemptsInOrderWithSuccessAtEach) {
     // Each refusal a different way: return code 5, a 1-byte CONNACK body, return code 4.
     const std::string refusals[] = {std::string("\x20\x02\x00\x05", 4), std::string("\x20\x01\x00", 3),
                                     std::string("\x20\x02\x00\x04", 4)};
@@ -97,11 +138,7 @@ TEST(WorkerFakeBroker, FourLoginAttemptsInOrderWithSuccessAtEach) {
     }
 }
 
-TEST(WorkerFakeBroker, AllFourRefusedEndsWithLoginFailure) {
-    FakeBroker broker;
-    LogView log;
-    MqttWorker worker;
-    MqttConfig config = configFor(broker);
+TEST_F(WorkerFakeBroker, AllFourRefusedEndsWithLoginFailure) {
     config.password = "";   // user name only: flags 0x82 on the attempts with credentials
     worker.start(config, &log);
     ASSERT_TRUE(broker.accept());
@@ -170,7 +207,7 @@ TEST(WorkerLoginFallback, EachAttemptAfterACloseGoesOverAFreshConnection) {
     }
 }
 
-TEST(WorkerFakeBroker, SubscriptionFiltersFollowRootTopicAndDecodeRaw) {
+TEST_F(WorkerFakeBroker, SubscriptionFiltersFollowRootTopicAndDecodeRaw) {
     struct Case {
         std::string rootTopic;
         bool decodeRaw;
@@ -210,15 +247,10 @@ TEST(WorkerFakeBroker, SubscriptionFiltersFollowRootTopicAndDecodeRaw) {
     }
 }
 
-TEST(WorkerFakeBroker, QueuedItemsGoOutInOrderEarlierOnesFirst) {
-    FakeBroker broker;
-    LogView log;
-    MqttWorker worker;
-    const MqttConfig config = configFor(broker);
+TEST_F(WorkerFakeBroker, QueuedItemsGoOutInOrderEarlierOnesFirst) {
     worker.enqueuePublish("t/1", "before one");
     worker.enqueuePublish("t/2", "before\ntwo");   // a line feed inside the payload stays
-    worker.start(config, &log);
-    loginAndSubscribe(broker, log, config);
+    loggedIn();
     EXPECT_EQ(broker.readPacket(), testing::publishBytes("t/1", "before one"));
     EXPECT_EQ(broker.readPacket(), testing::publishBytes("t/2", "before\ntwo"));
     worker.enqueuePublish("t/3", "after three");
@@ -236,18 +268,13 @@ TEST(WorkerFakeBroker, QueuedItemsGoOutInOrderEarlierOnesFirst) {
     EXPECT_EQ(sent, expected);
 }
 
-TEST(WorkerFakeBroker, BurstOfPublishesIsShownWithoutWaitingForMoreTraffic) {
-    FakeBroker broker;
-    LogView log;
-    MqttWorker worker;
-    const MqttConfig config = configFor(broker);
-    worker.start(config, &log);
-    loginAndSubscribe(broker, log, config);
+TEST_F(WorkerFakeBroker, BurstOfPublishesIsShownWithoutWaitingForMoreTraffic) {
+    loggedIn();
     std::string burst;
     for (int i = 0; i < 50; ++i) {
         burst += testing::publishBytes("msh/EU/2/json/x", "{\"n\":" + std::to_string(i) + "}");
     }
-    burst += testing::kPingresp;   // other packet types are read and ignored
+    burst += kPingresp;   // other packet types are read and ignored
     ASSERT_TRUE(broker.send(burst));
     // 50 packets at one per loop turn, no 200 ms wait between them once they are buffered.
     ASSERT_TRUE(waitUntil([&] { return worker.publishesHandled() == 50; }, 3s));
@@ -256,15 +283,10 @@ TEST(WorkerFakeBroker, BurstOfPublishesIsShownWithoutWaitingForMoreTraffic) {
     worker.stop();
 }
 
-TEST(WorkerFakeBroker, PingAfterTwentySecondsAndLostWhenUnansweredForThirty) {
+TEST_F(WorkerFakeBroker, PingAfterTwentySecondsAndLostWhenUnansweredForThirty) {
     std::atomic<std::int64_t> now{1000000};
-    FakeBroker broker;
-    LogView log;
-    MqttWorker worker;
     worker.setClock([&now] { return now.load(); });
-    const MqttConfig config = configFor(broker);
-    worker.start(config, &log);
-    loginAndSubscribe(broker, log, config);
+    loggedIn();
     // Once a queued item has gone out, the loop runs and its ping schedule starts from `now`.
     worker.enqueuePublish("sync", "1");
     ASSERT_EQ(broker.readPacket(), testing::publishBytes("sync", "1"));
@@ -272,13 +294,13 @@ TEST(WorkerFakeBroker, PingAfterTwentySecondsAndLostWhenUnansweredForThirty) {
     now += 19999;
     EXPECT_EQ(broker.readPacket(700ms), "");   // several turns, no ping yet
     now += 1;
-    EXPECT_EQ(broker.readPacket(), testing::kPingreq);
-    ASSERT_TRUE(broker.send(testing::kPingresp));
+    EXPECT_EQ(broker.readPacket(), kPingreq);
+    ASSERT_TRUE(broker.send(kPingresp));
     std::this_thread::sleep_for(500ms);   // the answer is read in a turn or two
 
     // The next ping is not answered; 29.9 s later the connection still stands, at 30 s it is lost.
     now += 20000;
-    EXPECT_EQ(broker.readPacket(), testing::kPingreq);
+    EXPECT_EQ(broker.readPacket(), kPingreq);
     now += 29900;
     std::this_thread::sleep_for(700ms);
     EXPECT_FALSE(logHas(log, "error: connection lost"));
@@ -296,11 +318,11 @@ void expectQuietAfterLoss(MqttWorker& worker, LogView& log) {
     ASSERT_TRUE(waitForLine(log, "error: connection lost", 10s));
     worker.enqueuePublish("t/late", "kept");
 
-    const double cpu0 = testing::threadCpuSeconds(kWorkerThreadName);
+    const double cpu0 = threadCpuSeconds(kWorkerThreadName);
     ASSERT_GE(cpu0, 0) << "worker thread not found";
     const auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(3s);
-    const double cpu = testing::threadCpuSeconds(kWorkerThreadName) - cpu0;
+    const double cpu = threadCpuSeconds(kWorkerThreadName) - cpu0;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     // A thread spinning on a dead socket would use most of the wall time.
     EXPECT_LT(cpu, 0.1 * wall) << "worker used " << cpu << " s of CPU in " << wall << " s";
@@ -316,24 +338,14 @@ void expectQuietAfterLoss(MqttWorker& worker, LogView& log) {
     EXPECT_EQ(worker.queuedCount(), 1u);
 }
 
-TEST(WorkerFakeBroker, BrokerClosingAtOnceIsReportedOnce) {
-    FakeBroker broker;
-    LogView log;
-    MqttWorker worker;
-    const MqttConfig config = configFor(broker);
-    worker.start(config, &log);
-    loginAndSubscribe(broker, log, config);
+TEST_F(WorkerFakeBroker, BrokerClosingAtOnceIsReportedOnce) {
+    loggedIn();
     broker.closeClient();
     expectQuietAfterLoss(worker, log);
 }
 
-TEST(WorkerFakeBroker, BrokerClosingMidPacketIsReportedOnce) {
-    FakeBroker broker;
-    LogView log;
-    MqttWorker worker;
-    const MqttConfig config = configFor(broker);
-    worker.start(config, &log);
-    loginAndSubscribe(broker, log, config);
+TEST_F(WorkerFakeBroker, BrokerClosingMidPacketIsReportedOnce) {
+    loggedIn();
     ASSERT_TRUE(broker.send(std::string("\x30\x10\x00\x05msh/E", 9)));
     std::this_thread::sleep_for(100ms);
     broker.closeClient();
@@ -341,13 +353,8 @@ TEST(WorkerFakeBroker, BrokerClosingMidPacketIsReportedOnce) {
     EXPECT_EQ(worker.publishesHandled(), 0u);
 }
 
-TEST(WorkerFakeBroker, PublishThatCannotBeWrittenStaysAtTheFrontOfTheQueue) {
-    FakeBroker broker;
-    LogView log;
-    MqttWorker worker;
-    const MqttConfig config = configFor(broker);
-    worker.start(config, &log);
-    loginAndSubscribe(broker, log, config);
+TEST_F(WorkerFakeBroker, PublishThatCannotBeWrittenStaysAtTheFrontOfTheQueue) {
+    loggedIn();
     // The broker stops reading: a payload larger than every socket buffer on the way cannot be
     // written completely, and the write gives up after its stall time.
     const std::string big(32 * 1024 * 1024, 'b');
@@ -371,14 +378,9 @@ TEST(WorkerFakeBroker, PublishThatCannotBeWrittenStaysAtTheFrontOfTheQueue) {
     EXPECT_EQ(worker.queuedCount(), 0u);
 }
 
-TEST(WorkerFakeBroker, StopWhileLoopingIsPromptAndStartWhileRunningDoesNothing) {
-    FakeBroker broker;
+TEST_F(WorkerFakeBroker, StopWhileLoopingIsPromptAndStartWhileRunningDoesNothing) {
     FakeBroker other;
-    LogView log;
-    MqttWorker worker;
-    const MqttConfig config = configFor(broker);
-    worker.start(config, &log);
-    loginAndSubscribe(broker, log, config);
+    loggedIn();
 
     worker.start(configFor(other), &log);
     EXPECT_FALSE(other.accept(500ms));
@@ -395,17 +397,7 @@ TEST(WorkerFakeBroker, StopWhileLoopingIsPromptAndStartWhileRunningDoesNothing) 
 }
 
 TEST(WorkerTcp, ConnectFailuresAreReportedPromptly) {
-    struct Case {
-        const char* what;
-        std::string host;
-        std::string port;
-    };
-    const Case cases[] = {
-        {"connection refused", "127.0.0.1", std::to_string(testing::freeTcpPort())},
-        {"name that does not resolve", "broker.invalid", "1883"},
-        {"port text that is no number", "127.0.0.1", "eighteen"},
-    };
-    for (const Case& c : cases) {
+    for (const testing::Unreachable& c : testing::unreachableBrokers()) {
         SCOPED_TRACE(c.what);
         LogView log;
         MqttWorker worker;

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <thread>
 
-#include "tests/mqtt/fake_broker.h"
 #include "tests/mqtt/mesh_envelope.h"
 #include "tests/support/log_texts.h"
+#include "tests/support/mosquitto.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
@@ -24,11 +24,6 @@ using testing::readFile;
 using testing::runCommand;
 using testing::waitForLine;
 using testing::waitUntil;
-
-// SUBACK is not awaited by the worker, so tests wait until the broker has logged the filter.
-bool waitBrokerLog(const Mosquitto& broker, const std::string& text, std::chrono::milliseconds timeout = 15s) {
-    return waitUntil([&] { return readFile(broker.logPath()).find(text) != std::string::npos; }, timeout);
-}
 
 std::string pubCommand(const Mosquitto& broker, const std::string& topic) {
     return "mosquitto_pub -h 127.0.0.1 -p " + broker.portText() + " -t '" + topic + "'";
@@ -48,7 +43,8 @@ TEST(WorkerMosquitto, PlainTcpEndToEnd) {
     config.channelPsk = "AQ==";   // one byte, 0x01
     worker.start(config, &log);
     ASSERT_TRUE(waitForLine(log, "Subscribed: msh/EU/2/e/#", 15s));
-    ASSERT_TRUE(waitBrokerLog(*broker, "msh/EU/2/e/# (QoS 0)"));
+    // SUBACK is not awaited by the worker, so tests wait until the broker has logged the filter.
+    ASSERT_TRUE(broker->waitForLog("msh/EU/2/e/# (QoS 0)"));
     EXPECT_TRUE(countLines(log, "TCP connected.") == 1 && countLines(log, "Connected to broker.") == 1);
 
     // JSON from another client is shown as it arrived.
@@ -72,7 +68,7 @@ TEST(WorkerMosquitto, PlainTcpEndToEnd) {
     ASSERT_EQ(runCommand("timeout 30 mosquitto_sub -h 127.0.0.1 -p " + broker->portText() +
                          " -i textsub -C 1 -N -t 'msh/EU/2/json/mqtt/#' > " + received + " &"),
               0);
-    ASSERT_TRUE(waitBrokerLog(*broker, "msh/EU/2/json/mqtt/# (QoS 0)"));
+    ASSERT_TRUE(broker->waitForLog("msh/EU/2/json/mqtt/# (QoS 0)"));
     OutgoingText text;
     text.text = "Hi \"there\"\nbye";
     text.fromId = 1128103180;
@@ -94,7 +90,7 @@ TEST(WorkerMosquitto, PlainTcpEndToEnd) {
 
     worker.stop();
     EXPECT_EQ(logTexts(log).back(), "Disconnected.");
-    EXPECT_TRUE(waitBrokerLog(*broker, "Received DISCONNECT from korvane-"));
+    EXPECT_TRUE(broker->waitForLog("Received DISCONNECT from korvane-"));
 }
 
 class WorkerMosquittoPasswords : public ::testing::Test {
@@ -122,7 +118,7 @@ TEST_F(WorkerMosquittoPasswords, RightCredentialsSucceedAtTheFirstAttempt) {
     worker.start(config, &log);
     ASSERT_TRUE(waitForLine(log, "Subscribed: msh/EU/2/json/#", 15s));
     worker.stop();
-    const std::string brokerLog = readFile(broker->logPath());
+    const std::string brokerLog = broker->log();
     // One connection, accepted at once as a 3.1.1 client with the user name.
     EXPECT_NE(brokerLog.find("(p2, c1, k20, u'alice')"), std::string::npos) << brokerLog;
     EXPECT_EQ(brokerLog.find("not authorised"), std::string::npos) << brokerLog;
@@ -143,8 +139,8 @@ TEST_F(WorkerMosquittoPasswordsOrAnonymous, UnknownUserFallsBackToAnonymous) {
     config.user = "mallory";
     config.password = "guess";
     worker.start(config, &log);
-    ASSERT_TRUE(waitForLine(log, "Subscribed: msh/EU/2/json/#", 15s)) << readFile(broker->logPath());
-    ASSERT_TRUE(waitBrokerLog(*broker, "msh/EU/2/json/#"));
+    ASSERT_TRUE(waitForLine(log, "Subscribed: msh/EU/2/json/#", 15s)) << broker->log();
+    ASSERT_TRUE(broker->waitForLog("msh/EU/2/json/#"));
     ASSERT_EQ(runCommand(pubCommand(*broker, "msh/EU/2/json/x") + " -m '{\"n\":1}'"), 0);
     EXPECT_TRUE(waitForLine(log, "msg msh/EU/2/json/x\n{\"n\":1}", 10s));
     worker.stop();

@@ -16,8 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "tests/mqtt/fake_broker.h"
+#include "tests/support/fake_broker.h"
 #include "tests/support/log_texts.h"
+#include "tests/support/loopback.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {

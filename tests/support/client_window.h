@@ -1,0 +1,188 @@
+// The real program on an Xvfb display, driven as a person would: started in a folder of its own
+// with the font beside it, clicks at window coordinates, typing and keys through xdotool, and the
+// log read back from the file Ctrl+S saves.
+#pragma once
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/form.h"
+#include "tests/support/process.h"
+#include "tests/support/test_support.h"
+#include "tests/support/text.h"
+#include "tests/support/xvfb.h"
+
+namespace vchat::testing {
+
+inline constexpr const char* kFontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
+
+struct Point {
+    int x;
+    int y;
+};
+
+// Where a person clicks: the middle of a widget, from the form's own tables (check boxes are
+// 20 x 20 squares).
+inline Point centreOf(const SDL_Rect& r) { return {r.x + r.w / 2, r.y + r.h / 2}; }
+inline Point centreOf(FieldId f) { return centreOf(kFieldTable[f].rect); }
+inline Point centreOf(ButtonId b) { return centreOf(kButtonTable[b].rect); }
+inline Point centreOf(BoxId b) { return {kBoxTable[b].x + 10, kBoxTable[b].y + 10}; }
+
+namespace detail {
+
+// The newest saved log and when it was written; a save replaces one of the same second.
+using Stamp = std::pair<std::string, std::filesystem::file_time_type>;
+inline Stamp newestLogFile(const std::string& dir) {
+    Stamp best;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const bool log = startsWith(entry.path().filename().string(), "chatlog-");
+        if (log && (best.first.empty() || entry.last_write_time() > best.second)) best = {entry.path(), entry.last_write_time()};
+    }
+    return best;
+}
+
+// Where a hung client stands, for a failure message (when gdb is there).
+inline std::string stacksOf(pid_t pid) {
+    std::string out = "(no gdb for stacks)";
+    if (onPath("gdb")) {
+        runCommand("gdb -p " + std::to_string(pid) +
+                       " -batch -ex 'thread apply all bt 20' 2>/dev/null | grep -E '^#|^Thread' | head -n 120",
+                   &out);
+    }
+    return out;
+}
+
+}  // namespace detail
+
+// The texts of a saved log file (stamps removed), or nothing when the file is malformed. Lines
+// are separated by CR LF; a text may itself hold line feeds (and, in decrypted binary, CR LF),
+// so a line ends only where CR LF is followed by the next stamp or the end of the file.
+inline std::optional<std::vector<std::string>> parseSavedLog(const std::string& bytes) {
+    constexpr std::string_view kStampShape = "##.##.####, ##:##:##  ";
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") != 0) return std::nullopt;
+    auto isStampAt = [&](std::size_t p) {
+        return p + kStampShape.size() <= bytes.size() && hasShape(std::string_view(bytes).substr(p, kStampShape.size()), kStampShape);
+    };
+    std::vector<std::string> texts;
+    for (std::size_t pos = 3; pos < bytes.size();) {
+        if (!isStampAt(pos)) return std::nullopt;
+        std::size_t end = pos + kStampShape.size();
+        for (;;) {
+            end = bytes.find("\r\n", end);
+            if (end == std::string::npos) return std::nullopt;
+            if (end + 2 == bytes.size() || isStampAt(end + 2)) break;
+            end += 2;
+        }
+        texts.push_back(bytes.substr(pos + kStampShape.size(), end - pos - kStampShape.size()));
+        pos = end + 2;
+    }
+    return texts;
+}
+
+inline bool isSaveReport(const std::string& text) { return hasShape(text, "Saved log ? chatlog-####-##-##_##-##-##.txt"); }
+
+// The lines without the reports of our own saves.
+inline std::vector<std::string> withoutSaveReports(const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    for (const std::string& l : lines) {
+        if (!isSaveReport(l)) out.push_back(l);
+    }
+    return out;
+}
+
+class ClientWindow {
+public:
+    explicit ClientWindow(const Xvfb& x) : x_(x) {}
+
+    const std::string& dir() const { return dir_.path(); }
+    std::string output() const { return readFile(dir_.file("client.out")); }
+    Child& process() { return process_; }
+    const std::string& window() const { return window_; }
+
+    // Starts the program and waits until its window is on the screen.
+    void start() {
+        ASSERT_EQ(symlink(kFontPath, dir_.file("DejaVuSansMono.ttf").c_str()), 0);
+        // In sanitizer builds the X11, GL and D-Bus libraries' own allocations at exit would count as
+        // leaks of the client (some are unloaded by then, so no suppression can name them); its own
+        // code is leak-checked where it runs without a display.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        const std::string asanOptions = std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":detect_leaks=0";
+        ASSERT_TRUE(process_.start({clientBinary()}, dir_.path(), {x_.env(), asanOptions}, dir_.file("client.out")));
+        // The window is found once it is mapped.
+        std::string out;
+        waitUntil(
+            [&] {
+                return (xdotool({"search", "--onlyvisible", "--name", "^Veldra MQTT Chat$"}, &out) == 0 && !out.empty()) ||
+                       !process_.running();
+            },
+            std::chrono::seconds(60));
+        window_ = out.substr(0, out.find('\n'));
+        ASSERT_FALSE(window_.empty()) << "no window; client output:\n" << output() << "\nclient stacks:\n" << detail::stacksOf(process_.pid());
+        // The first frames may still be on their way; a click before them would be lost.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    int xdotool(std::vector<std::string> args, std::string* out = nullptr) const {
+        args.insert(args.begin(), "xdotool");
+        return runProgram(args, {x_.env()}, out, std::chrono::seconds(20));
+    }
+    void click(Point p) {
+        ASSERT_EQ(xdotool({"mousemove", "--window", window_, std::to_string(p.x), std::to_string(p.y), "click", "1"}), 0);
+    }
+    void type(const std::string& text) { ASSERT_EQ(xdotool({"type", "--delay", "12", "--", text}), 0); }
+    void key(const std::string& keys) { ASSERT_EQ(xdotool({"key", "--delay", "12", keys}), 0); }
+    // Clicks the field, erases `erase` bytes with Backspace and types `text`.
+    void setField(Point field, int erase, const std::string& text) {
+        click(field);
+        if (erase > 0) {
+            ASSERT_EQ(xdotool({"key", "--delay", "4", "--repeat", std::to_string(erase), "BackSpace"}), 0);
+        }
+        if (!text.empty()) type(text);
+    }
+
+    // Presses Ctrl+S and returns the texts of the file it saved; `latency` is the time from the
+    // key press to the file's appearance.
+    std::vector<std::string> saveLog(std::chrono::milliseconds* latency = nullptr) {
+        const detail::Stamp before = detail::newestLogFile(dir());
+        const auto start = std::chrono::steady_clock::now();
+        key("ctrl+s");
+        detail::Stamp now = before;
+        while (now == before && std::chrono::steady_clock::now() < start + std::chrono::seconds(20)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            now = detail::newestLogFile(dir());
+        }
+        if (latency) *latency = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        EXPECT_FALSE(now == before) << "Ctrl+S saved nothing";
+        if (now.first.empty()) return {};
+        // The client writes the file in pieces (its stdio buffer at a time) and closes it at the
+        // end: only a file it no longer holds open is whole, however long a loaded machine keeps
+        // it between two pieces.
+        EXPECT_TRUE(waitUntil([&] { return !holdsOpen(process_.pid(), now.first); }, std::chrono::seconds(20)))
+            << "the client kept " << now.first << " open";
+        const std::string bytes = readFile(now.first);
+        std::optional<std::vector<std::string>> lines = parseSavedLog(bytes);
+        EXPECT_TRUE(lines.has_value()) << "malformed log file " << now.first;
+        return lines ? *lines : std::vector<std::string>{};
+    }
+    // Ends the program as the window system does when its window is closed (SDL turns the signal
+    // into the same quit event) and returns the exit status.
+    std::optional<int> quit(std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+        process_.signal(SIGTERM);
+        return process_.wait(timeout);
+    }
+
+private:
+    const Xvfb& x_;
+    TempDir dir_;
+    Child process_;
+    std::string window_;
+};
+
+}  // namespace vchat::testing

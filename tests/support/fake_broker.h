@@ -1,0 +1,229 @@
+// A scripted broker on 127.0.0.1 that takes one client over plain TCP or TLS (a certificate, or a
+// pre-shared key) and expects and sends exact bytes, and MQTT bytes written out independently of
+// the code under test.
+#pragma once
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/loopback.h"
+#include "tests/support/test_support.h"
+
+namespace vchat::testing {
+
+inline std::string u16(std::size_t n) { return {static_cast<char>((n >> 8) & 0xFF), static_cast<char>(n & 0xFF)}; }
+
+inline std::string remainingLength(std::size_t n) {
+    std::string out;
+    for (; n >= 128; n /= 128) out.push_back(static_cast<char>(n % 128 | 0x80));
+    return out + static_cast<char>(n);
+}
+
+inline std::string publishBytes(const std::string& topic, const std::string& payload) {
+    const std::string rest = u16(topic.size()) + topic + payload;
+    return "\x30" + remainingLength(rest.size()) + rest;
+}
+
+// "korvane-" and 20 lowercase hexadecimal digits.
+inline bool isClientId(const std::string& id) {
+    return id.size() == 28 && id.compare(0, 8, "korvane-") == 0 &&
+           id.find_first_not_of("0123456789abcdef", 8) == std::string::npos;
+}
+
+// Broker addresses that cannot be reached, each for another reason.
+struct Unreachable {
+    const char* what;
+    std::string host;
+    std::string port;
+};
+inline std::vector<Unreachable> unreachableBrokers() {
+    return {{"connection refused", "127.0.0.1", std::to_string(freeTcpPort())},
+            {"name that does not resolve", "broker.invalid", "1883"},
+            {"port text that is no number", "127.0.0.1", "18x3"},
+            {"empty port", "127.0.0.1", ""}};
+}
+
+inline const std::string kConnackAccepted("\x20\x02\x00\x00", 4);
+inline const std::string kDisconnect("\xE0\x00", 2);
+
+class FakeBroker {
+public:
+    enum class Tls { None, Certificate, PreSharedKey };
+    // Certificate mode serves certPem/keyPem; pre-shared-key mode takes any identity with kTestPskKey.
+    explicit FakeBroker(Tls tls = Tls::None, const std::string& certPem = "", const std::string& keyPem = "")
+        : tls_(tls) {
+        if (tls == Tls::None || !listener_.ok()) return;
+        ctx_ = SSL_CTX_new(TLS_server_method());
+        if (ctx_ != nullptr && tls == Tls::PreSharedKey) {
+            SSL_CTX_set_psk_server_callback(ctx_, pskCallback);
+            SSL_CTX_set_cipher_list(ctx_, "PSK");
+        } else if (ctx_ != nullptr && (SSL_CTX_use_certificate_chain_file(ctx_, certPem.c_str()) != 1 ||
+                                       SSL_CTX_use_PrivateKey_file(ctx_, keyPem.c_str(), SSL_FILETYPE_PEM) != 1)) {
+            SSL_CTX_free(ctx_);
+            ctx_ = nullptr;
+        }
+    }
+    ~FakeBroker() {
+        stopping_ = true;
+        if (thread_.joinable()) thread_.join();
+        closeClient();
+        if (ctx_ != nullptr) SSL_CTX_free(ctx_);
+    }
+    FakeBroker(const FakeBroker&) = delete;
+    FakeBroker& operator=(const FakeBroker&) = delete;
+
+    bool listening() const { return listener_.ok() && (tls_ == Tls::None || ctx_ != nullptr); }
+    std::string port() const { return listener_.portText(); }
+
+    // Takes the client and, over TLS, completes the handshake.
+    bool accept(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        pollfd p{listener_.fd(), POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
+        client_ = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
+        if (client_ < 0 || tls_ == Tls::None) return client_ >= 0;
+        // Blocking, with a bound on every read: the handshake and each read below wait at most that.
+        timeval tv{30, 0};
+        setsockopt(client_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        ssl_ = SSL_new(ctx_);
+        SSL_set_fd(ssl_, client_);
+        SSL_set_app_data(ssl_, this);
+        if (SSL_accept(ssl_) != 1) return false;
+        const char* name = SSL_get_servername(ssl_, TLSEXT_NAMETYPE_host_name);
+        std::lock_guard<std::mutex> lock(mutex_);
+        serverName_ = name != nullptr ? name : "";
+        handshakeDone_ = true;
+        return true;
+    }
+
+    // Up to n bytes, fewer when the time-out passes or the client closes first.
+    std::string read(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        std::string out;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (out.size() < n && client_ >= 0) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            pollfd p{client_, POLLIN, 0};
+            const bool held = ssl_ != nullptr && SSL_pending(ssl_) > 0;   // decrypted already, not in the socket
+            if (left.count() <= 0 || (!held && ::poll(&p, 1, static_cast<int>(left.count())) <= 0)) break;
+            std::string buf(std::min<std::size_t>(n - out.size(), 1 << 16), '\0');
+            const long got = ssl_ != nullptr ? SSL_read(ssl_, buf.data(), static_cast<int>(buf.size()))
+                                             : ::recv(client_, buf.data(), buf.size(), 0);
+            clientClosed_ = got <= 0;
+            if (clientClosed_) break;
+            out.append(buf.data(), static_cast<std::size_t>(got));
+        }
+        return out;
+    }
+
+    // One whole packet as sent (fixed header included), or "" on time-out or close.
+    std::string readPacket(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        std::string packet = read(1, timeout);
+        std::size_t length = 0;
+        for (std::size_t multiplier = 1; !packet.empty() && packet.size() < 5; multiplier *= 128) {
+            const std::string b = read(1, timeout);
+            if (b.empty()) return "";
+            packet += b;
+            length += (static_cast<std::uint8_t>(b[0]) & 0x7F) * multiplier;
+            if ((static_cast<std::uint8_t>(b[0]) & 0x80) == 0) break;
+        }
+        const std::string body = packet.empty() ? "" : read(length, timeout);
+        return !packet.empty() && body.size() == length ? packet + body : "";
+    }
+
+    // True once the client has closed its end (reads until EOF, dropping what arrives).
+    bool waitClientClosed(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!clientClosed_ && std::chrono::steady_clock::now() < deadline) read(1 << 16, std::chrono::milliseconds(100));
+        return clientClosed_;
+    }
+
+    bool send(const std::string& bytes) {
+        const long n = static_cast<long>(bytes.size());
+        if (ssl_ != nullptr) return SSL_write(ssl_, bytes.data(), static_cast<int>(n)) == n;
+        return ::send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == n;
+    }
+
+    void closeClient() {
+        if (ssl_ != nullptr) SSL_free(ssl_);
+        if (client_ >= 0) ::close(client_);
+        ssl_ = nullptr;
+        client_ = -1;
+        ERR_clear_error();
+    }
+
+    // For a client that blocks in its handshake on the test's thread: accepts and runs `script` on
+    // a thread of its own, then closes the connection. The destructor waits for the script; one
+    // that should stay connected and quiet calls stayQuiet.
+    void serve(std::function<void(FakeBroker&)> script) {
+        thread_ = std::thread([this, script = std::move(script)] {
+            // Only on this thread: a write to a vanished client must not end the test process, while
+            // the test's own thread keeps the default disposition.
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+            bool accepted = false;
+            while (!stopping_ && client_ < 0) accepted = accept(std::chrono::milliseconds(50));
+            if (accepted) script(*this);
+            scriptDone_ = true;
+            closeClient();
+        });
+    }
+    void stayQuiet() {
+        waitUntil([&] { return stopping_.load(); }, std::chrono::minutes(1));
+    }
+    bool handshakeDone() const { return handshakeDone_; }
+    bool scriptDone() const { return scriptDone_; }
+    // The server name and PSK identity the client sent; empty when none.
+    std::string serverName() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return serverName_;
+    }
+    std::string pskIdentity() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return pskIdentity_;
+    }
+
+    static constexpr unsigned char kTestPskKey[] = {0xde, 0xad, 0xbe, 0xef, 0x01, 0x02};
+
+private:
+    static unsigned int pskCallback(SSL* ssl, const char* identity, unsigned char* psk, unsigned int maxPsk) {
+        auto* self = static_cast<FakeBroker*>(SSL_get_app_data(ssl));
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        self->pskIdentity_ = identity != nullptr ? identity : "";
+        if (maxPsk < sizeof kTestPskKey) return 0;
+        std::memcpy(psk, kTestPskKey, sizeof kTestPskKey);
+        return sizeof kTestPskKey;
+    }
+
+    Tls tls_;
+    LoopbackListener listener_;
+    SSL_CTX* ctx_ = nullptr;
+    SSL* ssl_ = nullptr;
+    int client_ = -1;
+    bool clientClosed_ = false;
+    mutable std::mutex mutex_;
+    std::string serverName_;
+    std::string pskIdentity_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> handshakeDone_{false};
+    std::atomic<bool> scriptDone_{false};
+    std::thread thread_;
+};
+
+}  // namespace vchat::testing

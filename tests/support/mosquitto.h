@@ -1,0 +1,77 @@
+// A real mosquitto broker for the tests, on 127.0.0.1 and a free port, with its configuration and
+// log in a temporary directory.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "tests/support/process.h"
+#include "tests/support/loopback.h"
+#include "tests/support/test_support.h"
+
+namespace vchat::testing {
+
+class Mosquitto {
+public:
+    // `extraConfig` is appended to the listener line, so it can carry allow_anonymous,
+    // password_file, cafile/certfile/keyfile, psk_hint and so on.
+    static std::unique_ptr<Mosquitto> start(const std::string& extraConfig = "allow_anonymous true\n") {
+        std::unique_ptr<Mosquitto> m(new Mosquitto());
+        // A port can be taken between the probe and the broker's bind: try a few.
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            m->port_ = freeTcpPort();
+            writeFile(m->dir_.file("mosquitto.conf"),
+                      "per_listener_settings false\npersistence false\nlog_dest stderr\nlog_type all\n"
+                      "user root\nlistener " + std::to_string(m->port_) + " 127.0.0.1\n" + extraConfig);
+            if (m->restart()) return m;
+        }
+        return nullptr;
+    }
+    // After kill: the same broker again, on the same port. False when it does not come up. The log
+    // goes on in the same file.
+    bool restart() {
+        kill();
+        return process_.start({"mosquitto", "-c", dir_.file("mosquitto.conf")}, "", {}, logPath(), -1, true) &&
+               waitForPort(port_, std::chrono::seconds(5));
+    }
+    // A broker still starting up can miss SIGTERM (it sets up its loop after the handler): after a
+    // grace period it is killed outright rather than waited for forever.
+    ~Mosquitto() { process_.stop(SIGTERM, std::chrono::seconds(5)); }
+    Mosquitto(const Mosquitto&) = delete;
+    Mosquitto& operator=(const Mosquitto&) = delete;
+
+    int port() const { return port_; }
+    std::string portText() const { return std::to_string(port_); }
+    // Every line the broker logs.
+    std::string logPath() const { return dir_.file("mosquitto.log"); }
+    std::string log() const { return readFile(logPath()); }
+    // Waits until `text` stands at least `count` times in the broker's log.
+    bool waitForLog(const std::string& text, int count = 1,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(20)) const {
+        return waitUntil(
+            [&] {
+                const std::string all = log();
+                int seen = 0;
+                for (std::size_t p = all.find(text); p != std::string::npos && seen < count; p = all.find(text, p + 1)) {
+                    ++seen;
+                }
+                return seen >= count;
+            },
+            timeout);
+    }
+    // Kills the broker at once (SIGKILL), as a crash or a pulled cable would.
+    void kill() { process_.stop(SIGKILL); }
+
+private:
+    Mosquitto() = default;
+    TempDir dir_;
+    int port_ = 0;
+    Child process_;
+};
+
+// The broker lines of a listener that takes a pre-shared key from `pskFile` ("identity:hex" lines).
+inline std::string pskListenerConfig(const std::string& pskFile, const std::string& hint = "vchat-broker") {
+    return "allow_anonymous true\npsk_hint " + hint + "\npsk_file " + pskFile + "\n";
+}
+
+}  // namespace vchat::testing
