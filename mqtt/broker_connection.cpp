@@ -164,15 +164,28 @@ int tcpConnect(const std::string& host, const std::string& port, const ConnectCo
     return result;
 }
 
-bool sendRaw(BrokerConnection& conn, const std::string& bytes, int stallTimeoutMs) {
+bool sendRaw(BrokerConnection& conn, std::string_view bytes, int stallTimeoutMs) {
+    return sendRaw(conn, bytes, {}, stallTimeoutMs);
+}
+
+bool sendRaw(BrokerConnection& conn, std::string_view head, std::string_view body, int stallTimeoutMs) {
     startSockets();
     if (!conn.sock.valid() || conn.outOfStep) return false;
     if (conn.tls && conn.ssl == nullptr) return false;
-    std::size_t sent = 0;
-    const bool ok = conn.tls ? sendTls(conn, bytes.data(), bytes.size(), stallTimeoutMs, sent)
-                             : sendPlain(conn, bytes.data(), bytes.size(), stallTimeoutMs, sent);
-    if (!ok && sent > 0) conn.outOfStep = true;
-    return ok;
+    bool wroteAny = false;
+    for (std::string_view part : {head, body}) {
+        if (part.empty()) continue;
+        std::size_t sent = 0;
+        const bool ok = conn.tls ? sendTls(conn, part.data(), part.size(), stallTimeoutMs, sent)
+                                 : sendPlain(conn, part.data(), part.size(), stallTimeoutMs, sent);
+        wroteAny = wroteAny || sent > 0;
+        if (!ok) {
+            // Part of a packet with the peer: nothing more may follow on this connection.
+            if (wroteAny) conn.outOfStep = true;
+            return false;
+        }
+    }
+    return true;
 }
 
 IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "mqtt/sockets.h"
 
@@ -91,7 +92,10 @@ int tcpConnect(const std::string& host, const std::string& port, const ConnectCo
 // Writes every byte of `bytes`, waiting while the peer takes nothing for at most stallTimeoutMs
 // (0: never waits). True only when all bytes went out. A write that ends part-way (time-out,
 // stop, error) marks the connection outOfStep, and later writes are refused.
-bool sendRaw(BrokerConnection& conn, const std::string& bytes, int stallTimeoutMs = kSendStallTimeoutMs);
+bool sendRaw(BrokerConnection& conn, std::string_view bytes, int stallTimeoutMs = kSendStallTimeoutMs);
+// The same for one packet given in two parts (head, then body), as if they were one buffer.
+bool sendRaw(BrokerConnection& conn, std::string_view head, std::string_view body,
+             int stallTimeoutMs = kSendStallTimeoutMs);
 // One read of at most n bytes; NotReady when nothing is there yet.
 IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n);
 // Waits until something can be read: socket readable, or TLS holding pending bytes (checked first).

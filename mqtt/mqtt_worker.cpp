@@ -49,9 +49,9 @@ std::mt19937 seededGenerator() {
 }
 
 // The topic is the part before the first line feed; an item without one is both topic and payload.
-void splitQueueItem(const std::string& item, std::string& topic, std::string& payload) {
+void splitQueueItem(std::string_view item, std::string_view& topic, std::string_view& payload) {
     const std::size_t lf = item.find('\n');
-    if (lf == std::string::npos) {
+    if (lf == std::string_view::npos) {
         topic = item;
         payload = item;
         return;
@@ -244,23 +244,27 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
 bool MqttWorker::publishQueued(BrokerConnection& conn, LogView* log) {
     // The lock guards the queue only: a write that waits on the broker never holds up Send.
     for (;;) {
-        std::string item;
+        const std::string* item = nullptr;
         {
             std::lock_guard<std::mutex> lock(queueMutex_);
             if (outQueue_.empty()) return true;
-            item = outQueue_.front();
+            // Only this thread removes items, and adding at the back of a deque leaves the others
+            // where they are: the front item stays put, unlocked, until this thread pops it. So even
+            // a large item goes out without a copy that a stop would have to wait for.
+            item = &outQueue_.front();
         }
-        std::string topic;
-        std::string payload;
-        splitQueueItem(item, topic, payload);
-        // Only this thread removes items, so the front is still this one afterwards. An item whose
-        // write failed stays at the front for the next connection.
-        if (!sendRaw(conn, buildPublish(topic, payload))) return false;
+        std::string_view topic;
+        std::string_view payload;
+        splitQueueItem(*item, topic, payload);
+        // An item whose write failed stays at the front for the next connection.
+        if (!sendRaw(conn, buildPublishHead(topic, payload.size()), payload)) return false;
+        std::string line;
+        line.append(kSentText).append(topic).append(kSentSeparatorText).append(payload);
         {
             std::lock_guard<std::mutex> lock(queueMutex_);
             outQueue_.pop_front();
         }
-        say(log, kSentText + topic + kSentSeparatorText + payload);
+        say(log, line);
     }
 }
 

@@ -92,9 +92,17 @@ std::string buildSubscribe(std::uint16_t packetId, std::string_view filter) {
 }
 
 std::string buildPublish(std::string_view topic, std::string_view payload) {
-    std::string rest = encodeString(topic);
-    rest.append(payload.data(), payload.size());
-    return framePacket(kHeaderPublish, rest);
+    std::string packet = buildPublishHead(topic, payload.size());
+    packet.append(payload.data(), payload.size());
+    return packet;
+}
+
+std::string buildPublishHead(std::string_view topic, std::size_t payloadSize) {
+    const std::string name = encodeString(topic);
+    std::string head(1, kHeaderPublish);
+    head += encodeRemainingLength(static_cast<std::uint32_t>(name.size() + payloadSize));
+    head += name;
+    return head;
 }
 
 std::string buildPingreq() {

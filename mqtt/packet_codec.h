@@ -42,6 +42,9 @@ std::string buildConnect(std::string_view clientId, std::string_view user, std::
 std::string buildSubscribe(std::uint16_t packetId, std::string_view filter);
 // PUBLISH at QoS 0, no retain; the payload bytes unchanged.
 std::string buildPublish(std::string_view topic, std::string_view payload);
+// The part of that PUBLISH before its payload, for a payload of payloadSize bytes (a large payload
+// then goes out from where it lies, without a copy).
+std::string buildPublishHead(std::string_view topic, std::size_t payloadSize);
 std::string buildPingreq();
 std::string buildDisconnect();
 
