@@ -129,17 +129,20 @@ TEST(WorkerWine, PlainTrafficBothWays) {
     receiver.start(config, &log);
     ASSERT_TRUE(waitForLine(log, "Subscribed: msh/EU/2/json/#"));
     // The subscription went out before the sender even connects, so the broker holds it in time.
+    // The sender listens under another root, so it does not hear itself.
+    MqttConfig senderConfig = config;
+    senderConfig.rootTopic = "msh/US";
     LogView senderLog;
     MqttWorker sender;
     sender.enqueuePublish("msh/EU/2/json/x", "{\"n\":1}");
-    sender.start(config, &senderLog);
+    sender.start(senderConfig, &senderLog);
     EXPECT_TRUE(waitForLine(log, "msg msh/EU/2/json/x\n{\"n\":1}"));
     sender.stop();
     receiver.stop();
     const Strings expected = {"TCP connected.", "Connected to broker.", "Subscribed: msh/EU/2/json/#",
                               "msg msh/EU/2/json/x\n{\"n\":1}", "Disconnected."};
     EXPECT_EQ(texts(log), expected);
-    const Strings sent = {"TCP connected.", "Connected to broker.", "Subscribed: msh/EU/2/json/#",
+    const Strings sent = {"TCP connected.", "Connected to broker.", "Subscribed: msh/US/2/json/#",
                           "sent -> msh/EU/2/json/x :: {\"n\":1}", "Disconnected."};
     EXPECT_EQ(texts(senderLog), sent);
 }
