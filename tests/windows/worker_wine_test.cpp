@@ -103,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<LoginCase>& info) { return std::string(info.param.name); });
 
 TEST(WorkerWine, TlsWithoutTheCaIsRefused) {
-    // OpenSSL's default trust store is a Linux path inside the DLL: nothing trusts the test CA.
+    // Without a CA path the default store is used: on Windows that is OpenSSL's build-time folder,
+    // a Linux path that holds nothing, so the server is refused as on a Linux store without the CA.
     MqttConfig config = brokerConfig("VCHAT_WINE_TLS_PORT");
     config.useTls = true;
     LogView log;
