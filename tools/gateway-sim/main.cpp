@@ -85,8 +85,11 @@ std::int64_t unixNow() {
 
 int main(int argc, char* argv[]) {
     if (argc > 0 && argv[0][0] != '\0') {
-        const char* slash = std::strrchr(argv[0], '/');
-        program = slash ? slash + 1 : argv[0];
+        // Windows hands over the whole path, with either separator, and the .exe.
+        static std::string name(argv[0]);
+        name.erase(0, name.find_last_of("/\\") + 1);
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0) name.resize(name.size() - 4);
+        program = name.c_str();
     }
     std::vector<std::string> args(argv + 1, argv + argc);
     SimOptions o;
