@@ -1,5 +1,5 @@
 // The operating system's sockets, behind one header with one source file per platform
-// (sockets_posix.cpp), and waiting on them, cut short on request.
+// (sockets_posix.cpp, sockets_win32.cpp), and waiting on them, cut short on request.
 //
 // Descriptors are ints on every platform; -1 means none.
 //
@@ -84,6 +84,10 @@ void nameThisThread(const char* name);
 // with an error instead of ending the process, for plain and TLS writes alike. Every entry point of
 // the transport calls it.
 void startSockets();
+
+// Raises `stop` when the user interrupts the program (SIGINT or SIGTERM on POSIX systems, Ctrl+C,
+// Ctrl+Break or closing the console on Windows). One signal per process; the last call wins.
+void stopOnInterrupt(StopSignal& stop);
 
 // Waits until fd is ready in `direction`, the deadline passes or `stop` (may be null) is raised.
 // Interrupted waits resume with the time left.

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -92,6 +93,22 @@ void nameThisThread(const char* name) { ::pthread_setname_np(::pthread_self(), n
 void startSockets() {
     static std::once_flag once;
     std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
+}
+
+namespace {
+StopSignal* interruptTarget = nullptr;
+void onInterrupt(int) {
+    if (interruptTarget != nullptr) interruptTarget->raise();
+}
+}  // namespace
+
+void stopOnInterrupt(StopSignal& stop) {
+    interruptTarget = &stop;
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSignal* stop) {

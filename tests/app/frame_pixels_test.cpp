@@ -17,6 +17,12 @@ constexpr SDL_Color kLogBorderRgb{39, 48, 96, 255};
 
 class FramePixels : public testing::SdlTest {
 protected:
+    // The log's textures belong to the renderer, which the base class destroys: they go first
+    // (destroying them afterwards reads freed memory, which Windows faults on).
+    void TearDown() override {
+        resetLogDrawCache(app.logCache);
+        SdlTest::TearDown();
+    }
     void draw() { drawFrame(app, renderer.get(), font.get()); }
     void expectColour(int x, int y, SDL_Color want, const char* what) {
         const SDL_Color got = pixel(x, y);

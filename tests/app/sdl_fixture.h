@@ -10,17 +10,19 @@
 
 #include "app/form.h"
 #include "app/widgets.h"
+#include "tests/support/test_platform.h"
 
 namespace vchat::testing {
 
-inline constexpr const char* kTestFontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
+// The system's fonts folder as the test program sees it (drive Z: under wine).
+inline constexpr const char* kTestFontPath = VCHAT_TEST_FONT_DIR "/DejaVuSansMono.ttf";
 inline constexpr int kTestFontSize = 16;
 
 // SDL, TTF, the font and a software renderer on a window-sized surface, for one test.
 class SdlTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
+        setEnvVar("SDL_VIDEODRIVER", "dummy");
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
         ASSERT_EQ(TTF_Init(), 0) << SDL_GetError();
         font.reset(TTF_OpenFont(kTestFontPath, kTestFontSize));

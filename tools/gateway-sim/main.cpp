@@ -5,8 +5,6 @@
 // Exit status: 0 after a signal or the linger time, 1 when the broker cannot be reached or the
 // connection is lost, 2 for bad options.
 
-#include <signal.h>
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -20,6 +18,7 @@
 #include "mqtt/broker_connection.h"
 #include "mqtt/packet_codec.h"
 #include "mqtt/packet_stream.h"
+#include "mqtt/sockets.h"
 #include "mqtt/session.h"
 #include "tools/gateway-sim/sim_options.h"
 #include "tools/gateway-sim/sim_traffic.h"
@@ -41,13 +40,6 @@ constexpr const char* kReceivedPrefix = "client -> ";
 
 // The name it was started under: gateway-sim in the build tree, another name once installed.
 const char* program = "gateway-sim";
-
-// Raised by SIGINT / SIGTERM; also cuts a connect or login short.
-vchat::StopSignal* stopSignal = nullptr;
-
-void onSignal(int) {
-    if (stopSignal != nullptr) stopSignal->raise();
-}
 
 struct FileCloser {
     void operator()(std::FILE* f) const {
@@ -93,8 +85,11 @@ std::int64_t unixNow() {
 
 int main(int argc, char* argv[]) {
     if (argc > 0 && argv[0][0] != '\0') {
-        const char* slash = std::strrchr(argv[0], '/');
-        program = slash ? slash + 1 : argv[0];
+        // Windows hands over the whole path, with either separator, and the .exe.
+        static std::string name(argv[0]);
+        name.erase(0, name.find_last_of("/\\") + 1);
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0) name.resize(name.size() - 4);
+        program = name.c_str();
     }
     std::vector<std::string> args(argv + 1, argv + argc);
     SimOptions o;
@@ -119,13 +114,9 @@ int main(int argc, char* argv[]) {
         }
     }
 
+    // Raised by SIGINT / SIGTERM (Ctrl+C on Windows); also cuts a connect or login short.
     vchat::StopSignal stop;
-    stopSignal = &stop;
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    vchat::stopOnInterrupt(stop);
 
     const vchat::ConnectControl control{&stop, {}};
     const vchat::TransportSettings transport = transportOf(o);
