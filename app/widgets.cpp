@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "mesh/utf8.h"
+
 namespace vchat {
 
 namespace {
@@ -65,14 +67,8 @@ void eraseLastCharacter(TextField& field) {
     while (start > 0 && text.size() - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
         --start;
     }
-    const auto lead = static_cast<unsigned char>(text[start]);
-    const std::size_t length = lead < 0x80             ? 1
-                               : (lead & 0xE0) == 0xC0 ? 2
-                               : (lead & 0xF0) == 0xE0 ? 3
-                               : (lead & 0xF8) == 0xF0 ? 4
-                                                       : 0;
-    // Anything but one whole sequence is invalid UTF-8: it goes a byte at a time.
-    if (length == text.size() - start) {
+    // Anything but one whole valid sequence is invalid UTF-8: it goes a byte at a time.
+    if (utf8SequenceLength(text, start) == text.size() - start) {
         text.erase(start);
     } else {
         text.pop_back();

@@ -10,13 +10,13 @@ namespace vchat {
 namespace {
 
 constexpr std::uint8_t kInvalid = 0xFF;
+constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // 256 entries so any byte indexes it directly; everything outside the alphabet is kInvalid.
 constexpr std::array<std::uint8_t, 256> makeBase64Table() {
     std::array<std::uint8_t, 256> table{};
     for (auto& entry : table) entry = kInvalid;
-    const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (std::uint8_t i = 0; i < 64; ++i) table[static_cast<unsigned char>(alphabet[i])] = i;
+    for (std::uint8_t i = 0; i < 64; ++i) table[static_cast<unsigned char>(kBase64Alphabet[i])] = i;
     return table;
 }
 
@@ -49,6 +49,30 @@ std::string decodeBase64(std::string_view text) {
             out.push_back(static_cast<char>((accumulator >> bits) & 0xFF));
             bits -= 8;
         }
+    }
+    return out;
+}
+
+std::string encodeBase64(std::string_view bytes) {
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 | static_cast<unsigned char>(bytes[i + 1]) << 8 |
+                           static_cast<unsigned char>(bytes[i + 2]);
+        out += kBase64Alphabet[v >> 18];
+        out += kBase64Alphabet[(v >> 12) & 63];
+        out += kBase64Alphabet[(v >> 6) & 63];
+        out += kBase64Alphabet[v & 63];
+    }
+    if (i < bytes.size()) {
+        const bool two = i + 1 < bytes.size();
+        const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 |
+                           (two ? static_cast<unsigned char>(bytes[i + 1]) << 8 : 0u);
+        out += kBase64Alphabet[v >> 18];
+        out += kBase64Alphabet[(v >> 12) & 63];
+        out += two ? kBase64Alphabet[(v >> 6) & 63] : '=';
+        out += '=';
     }
     return out;
 }

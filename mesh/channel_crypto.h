@@ -24,6 +24,8 @@ using CtrBlock = std::array<unsigned char, kCtrBlockBytes>;
 // alphabet (the URL-safe "-" and "_" included) are skipped; bits left over at the end are dropped.
 // Never fails; text without alphabet characters gives empty bytes.
 std::string decodeBase64(std::string_view text);
+// Standard Base64 with "=" padding.
+std::string encodeBase64(std::string_view bytes);
 
 // A 16- or 32-byte PSK is the key itself; any other length gives the first 16 bytes of its SHA-256
 // digest. Always returns 16 or 32 bytes.

@@ -33,7 +33,6 @@ constexpr char kJsonFilterSuffix[] = "/2/json/#";
 constexpr char kEnvelopeFilterSuffix[] = "/2/e/#";
 constexpr char kWorkerThreadName[] = "mqtt-worker";
 
-
 std::mt19937 seededGenerator() {
     std::seed_seq seed{static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()),
                        static_cast<unsigned>(std::time(nullptr)),

@@ -6,8 +6,8 @@ namespace vchat {
 
 namespace {
 
-bool stopRaised(const ConnectControl& control) {
-    return control.stop != nullptr && control.stop->raised();
+bool stopRaised(const StopSignal* stop) {
+    return stop != nullptr && stop->raised();
 }
 
 LoginOutcome lostOrStopped(IoStatus status) {
@@ -21,7 +21,7 @@ LoginOutcome tryOnce(BrokerConnection& conn, PacketStream& stream, const LoginRe
     const std::string& user = attempt.withCredentials ? request.user : empty;
     const std::string& password = attempt.withCredentials ? request.password : empty;
     if (!sendRaw(conn, buildConnect(clientId, user, password, attempt.protocolVersion, request.keepAliveSec))) {
-        return conn.stop != nullptr && conn.stop->raised() ? LoginOutcome::Stopped : LoginOutcome::ConnectionLost;
+        return stopRaised(conn.stop) ? LoginOutcome::Stopped : LoginOutcome::ConnectionLost;
     }
     MqttPacket packet;
     const IoStatus status = readPacket(conn, stream, packet, kConnackTimeoutMs);
@@ -71,7 +71,7 @@ LoginOutcome logIn(BrokerConnection& conn, PacketStream& stream, const Transport
             stream = PacketStream{};
             std::string ignored;
             if (!openTransport(settings, conn, control, ignored)) {
-                return stopRaised(control) ? LoginOutcome::Stopped : LoginOutcome::ConnectionLost;
+                return stopRaised(control.stop) ? LoginOutcome::Stopped : LoginOutcome::ConnectionLost;
             }
             needFresh = false;
         }

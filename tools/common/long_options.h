@@ -15,6 +15,15 @@ namespace vchat::tools {
 using ValueOption = std::function<bool(const std::string& value)>;
 using FlagOption = std::function<void()>;
 
+// What a value handler calls to refuse: sets the error line, returns false.
+struct Refusal {
+    std::string& error;
+    bool operator()(const std::string& message) const {
+        error = message;
+        return false;
+    }
+};
+
 // A value that must not be empty ("<name>: empty <what>" otherwise): stored in `field`, and `alsoSet`
 // becomes true (an option that only makes sense over TLS turns TLS on).
 ValueOption nonEmptyValue(const std::string& name, const std::string& what, std::string& field, bool& alsoSet,

@@ -141,10 +141,7 @@ bool parseOptions(const std::vector<std::string>& args, SimOptions& options, std
     o.traffic.seed = static_cast<std::uint32_t>(std::time(nullptr));
     bool envelopeMixGiven = false;
 
-    auto fail = [&error](const std::string& message) {
-        error = message;
-        return false;
-    };
+    const tools::Refusal fail{error};
     const std::map<std::string, tools::ValueOption> withValue = {
         {"--host", tools::nonEmptyValue("--host", "host", o.host, error)},
         {"--port", [&](const std::string& v) {

@@ -26,7 +26,6 @@ using WallClock = std::chrono::system_clock;
 std::string_view kindName(LineKind kind);
 
 bool isValidUtf8(std::string_view bytes);
-std::string encodeBase64(std::string_view bytes);
 // A JSON string literal, quotes included; invalid UTF-8 as described above.
 std::string jsonString(std::string_view bytes);
 // ISO 8601 in UTC with milliseconds, e.g. "2024-05-01T12:34:56.789Z".

@@ -98,10 +98,7 @@ bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, 
     o.channel = kDefaultChannel;
     o.caPath = kDefaultCaPath;
 
-    auto fail = [&error](const std::string& message) {
-        error = message;
-        return false;
-    };
+    const tools::Refusal fail{error};
     const std::map<std::string, tools::ValueOption> withValue = {
         {"--host", tools::nonEmptyValue("--host", "host", o.host, error)},
         {"--port", [&](const std::string& v) {
