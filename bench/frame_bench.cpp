@@ -89,19 +89,19 @@ void setLabel(benchmark::State& state, LogKind kind, int scroll, bool kept) {
     state.SetLabel(std::string(name) + ", scroll " + std::to_string(scroll) + (kept ? ", area kept" : ", direct"));
 }
 
-// The whole frame as the main loop draws it, minus the present.
-void BM_Frame(benchmark::State& state) {
-    Stage& stage = Stage::get();
+// Times `draw` over the log the benchmark's arguments describe, after three warming frames in
+// which the lines the view reaches are measured.
+template <typename Draw>
+void timeDraws(benchmark::State& state, Draw draw) {
     const auto kind = static_cast<LogKind>(state.range(0));
     const int scroll = static_cast<int>(state.range(1));
     const bool kept = state.range(2) != 0;
     std::unique_ptr<App> app;
     App& a = appWith(app, kind, scroll, kept);
-    // Warm: the lines the view reaches are measured in the first frames.
-    for (int i = 0; i < 3; ++i) drawFrame(a, stage.renderer.get(), stage.font.get());
-    std::uint64_t rendersBefore = a.logCache.renderCount;
+    for (int i = 0; i < 3; ++i) draw(a);
+    const std::uint64_t rendersBefore = a.logCache.renderCount;
     for (auto _ : state) {
-        drawFrame(a, stage.renderer.get(), stage.font.get());
+        draw(a);
         benchmark::ClobberMemory();
     }
     state.counters["log_renders_per_frame"] = benchmark::Counter(
@@ -110,21 +110,16 @@ void BM_Frame(benchmark::State& state) {
     shutDownApp(a);
 }
 
+// The whole frame as the main loop draws it, minus the present.
+void BM_Frame(benchmark::State& state) {
+    Stage& stage = Stage::get();
+    timeDraws(state, [&](App& a) { drawFrame(a, stage.renderer.get(), stage.font.get()); });
+}
+
 // The log view alone, with the same warm cache.
 void BM_LogOnly(benchmark::State& state) {
     Stage& stage = Stage::get();
-    const auto kind = static_cast<LogKind>(state.range(0));
-    const int scroll = static_cast<int>(state.range(1));
-    const bool kept = state.range(2) != 0;
-    std::unique_ptr<App> app;
-    App& a = appWith(app, kind, scroll, kept);
-    for (int i = 0; i < 3; ++i) drawLog(stage.renderer.get(), stage.font.get(), a.log, a.logCache);
-    for (auto _ : state) {
-        drawLog(stage.renderer.get(), stage.font.get(), a.log, a.logCache);
-        benchmark::ClobberMemory();
-    }
-    setLabel(state, kind, scroll, kept);
-    resetLogDrawCache(a.logCache);
+    timeDraws(state, [&](App& a) { drawLog(stage.renderer.get(), stage.font.get(), a.log, a.logCache); });
 }
 
 // The log drawn the plain way: every stored line rendered to measure it on every frame.

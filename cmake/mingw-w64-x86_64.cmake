@@ -30,3 +30,7 @@ find_program(VCHAT_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT
 if(VCHAT_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR "${VCHAT_WINE}")
 endif()
+
+# scripts/build-windows builds OpenSSL as static libraries; FindOpenSSL then adds Winsock and
+# the system's certificate API, which libcrypto calls.
+set(OPENSSL_USE_STATIC_LIBS TRUE)

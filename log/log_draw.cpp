@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace vchat {
@@ -202,30 +203,26 @@ void dropUndrawnTextures(LogDrawCache& cache) {
     cache.textured.swap(kept);
 }
 
+auto fields(const LogDrawKey& k) {
+    return std::tie(k.view, k.renderer, k.font, k.rect.x, k.rect.y, k.rect.w, k.rect.h, k.fontHeight,
+                    k.fontStyle, k.fontOutline, k.fontHinting, k.fontKerning, k.fontAlign);
+}
+
 void checkCacheKey(LogDrawCache& cache, SDL_Renderer* renderer, TTF_Font* font, const LogView& view,
                    std::int32_t fontHeight) {
-    int style = TTF_GetFontStyle(font);
-    int outline = TTF_GetFontOutline(font);
-    int hinting = TTF_GetFontHinting(font);
-    int kerning = TTF_GetFontKerning(font);
-    int align = TTF_GetFontWrappedAlign(font);
-    const Rect& r = view.rect;
-    bool same = cache.view == &view && cache.renderer == renderer && cache.font == font &&
-                cache.rect.x == r.x && cache.rect.y == r.y && cache.rect.w == r.w && cache.rect.h == r.h &&
-                cache.fontHeight == fontHeight && cache.fontStyle == style && cache.fontOutline == outline &&
-                cache.fontHinting == hinting && cache.fontKerning == kerning && cache.fontAlign == align;
-    if (same) return;
+    const LogDrawKey key{&view,
+                         renderer,
+                         font,
+                         view.rect,
+                         fontHeight,
+                         TTF_GetFontStyle(font),
+                         TTF_GetFontOutline(font),
+                         TTF_GetFontHinting(font),
+                         TTF_GetFontKerning(font),
+                         TTF_GetFontWrappedAlign(font)};
+    if (fields(key) == fields(cache.key)) return;
     resetLogDrawCache(cache);
-    cache.view = &view;
-    cache.renderer = renderer;
-    cache.font = font;
-    cache.rect = r;
-    cache.fontHeight = fontHeight;
-    cache.fontStyle = style;
-    cache.fontOutline = outline;
-    cache.fontHinting = hinting;
-    cache.fontKerning = kerning;
-    cache.fontAlign = align;
+    cache.key = key;
 }
 
 // Fill, border and the placed lines, drawn with the area's top-left corner at (left, top): the window

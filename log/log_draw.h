@@ -95,7 +95,8 @@ struct LogLineImage {
 // hinting, kerning, alignment), rectangle or wrap width differs from the previous frame. Textures
 // belong to the renderer: call resetLogDrawCache (or destroy the cache) before destroying the
 // renderer or the font it was used with.
-struct LogDrawCache {
+// What the cached heights and textures were made for.
+struct LogDrawKey {
     const LogView* view = nullptr;
     SDL_Renderer* renderer = nullptr;
     TTF_Font* font = nullptr;
@@ -106,6 +107,10 @@ struct LogDrawCache {
     int fontHinting = 0;
     int fontKerning = 0;
     int fontAlign = 0;
+};
+
+struct LogDrawCache {
+    LogDrawKey key;
 
     // The pixel format of what the renderer draws into, for a renderer SDL cannot ask (a software
     // renderer made on a surface). When the format is known (this, the render target's or the

@@ -21,11 +21,7 @@ bool writeBytes(std::FILE* file, std::string_view bytes) {
 }  // namespace
 
 std::string logFileName(std::time_t when) {
-    std::tm local{};
-    if (!toLocalTime(when, local)) return std::string();
-    char buffer[64];
-    std::size_t length = std::strftime(buffer, sizeof buffer, "chatlog-%Y-%m-%d_%H-%M-%S.txt", &local);
-    return std::string(buffer, length);
+    return formatLocalTime(when, "chatlog-%Y-%m-%d_%H-%M-%S.txt");
 }
 
 bool writeLogFile(const std::string& path, const LogView& log) {

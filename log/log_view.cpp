@@ -8,11 +8,7 @@
 namespace vchat {
 
 std::string formatStamp(std::time_t when) {
-    std::tm local{};
-    if (!toLocalTime(when, local)) return std::string();
-    char buffer[64];
-    std::size_t length = std::strftime(buffer, sizeof buffer, "%d.%m.%Y, %H:%M:%S", &local);
-    return std::string(buffer, length);
+    return formatLocalTime(when, "%d.%m.%Y, %H:%M:%S");
 }
 
 std::string makeLogLine(std::string_view stamp, std::string_view text, std::size_t maxText) {

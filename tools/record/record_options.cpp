@@ -91,12 +91,6 @@ std::string usageText() {
 
 bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, std::string& error) {
     RecordOptions o;
-    o.host = kDefaultBrokerHost;
-    o.port = kDefaultPort;
-    o.user = kDefaultUser;
-    o.rootTopic = kDefaultRootTopic;
-    o.channel = kDefaultChannel;
-    o.caPath = kDefaultCaPath;
 
     const tools::Refusal fail{error};
     const std::map<std::string, tools::ValueOption> withValue = {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "actions/channels.h"
+#include "actions/connection_defaults.h"
 #include "mesh/mqtt_config.h"
 
 namespace vchat::record {
@@ -19,12 +20,13 @@ enum class OutputFormat { Text, Jsonl };
 inline constexpr const char* kPasswordEnv = "VELDRA_PASSWORD";
 
 struct RecordOptions {
-    std::string host;
-    std::string port;
-    std::string user;
+    // An option left out keeps the form's default.
+    std::string host{kDefaultBrokerHost};
+    std::string port{kDefaultPort};
+    std::string user{kDefaultUser};
     std::optional<std::string> passwordFile;
-    std::string rootTopic;
-    std::string channel;
+    std::string rootTopic{kDefaultRootTopic};
+    std::string channel{kDefaultChannel};
     std::optional<std::string> channelPsk;   // nothing: the form's key, or the preset rule's
     bool decodeRaw = false;
     bool hideNodeinfo = false;
@@ -32,7 +34,7 @@ struct RecordOptions {
     bool hideTelemetry = false;
     bool hideTraceroute = false;
     bool useTls = false;
-    std::string caPath;
+    std::string caPath{kDefaultCaPath};
     bool insecure = false;
     std::string pskIdentity;
     std::string pskKeyFile;
