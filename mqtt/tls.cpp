@@ -15,6 +15,7 @@
 #include <new>
 
 #include "mesh/ascii.h"
+#include "mqtt/system_roots.h"
 
 namespace vchat {
 
@@ -182,7 +183,7 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
                 return false;
             }
         } else {
-            SSL_CTX_set_default_verify_paths(ctx.get());
+            useSystemRoots(ctx.get());
         }
         SSL_CTX_set_verify(ctx.get(), verifyServer ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
     }

@@ -1,16 +1,12 @@
 // Packet builders and the frame reader, compared with bytes written out by hand.
 #include "mqtt/packet_codec.h"
-#include "mqtt/packet_stream.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstring>
+#include <vector>
 
-#include "tests/mqtt/connection_pair.h"
-#include "tests/support/fake_broker.h"
+#include "tests/support/text.h"
 
 namespace vchat {
 namespace {
@@ -195,58 +191,6 @@ TEST(FrameReader, ZeroLengthPacketCompletesWithoutBody) {
     EXPECT_EQ(feedFrame(reader, ping.data(), ping.size(), consumed), FrameStatus::Complete);
     EXPECT_EQ(consumed, 2u);
     EXPECT_EQ(reader.packet.type, 13);
-}
-
-// readPacket over one end of a socket pair; the test plays the broker on the other end.
-class ReadPacketTest : public testing::ConnectionPair {
-protected:
-    PacketStream stream;
-};
-
-TEST_F(ReadPacketTest, TimeOutIsNotAFailure) {
-    MqttPacket packet;
-    EXPECT_EQ(readPacket(conn, stream, packet, 50), IoStatus::NotReady);
-    peerWrite(B("\xD0\x00"));
-    EXPECT_EQ(readPacket(conn, stream, packet, 2000), IoStatus::Ok);
-    EXPECT_EQ(packet.type, 13);
-}
-
-TEST_F(ReadPacketTest, PacketsReadAheadAreHandedOutWithoutWaiting) {
-    peerWrite(kThreePackets);
-    std::vector<MqttPacket> got(1);
-    ASSERT_EQ(readPacket(conn, stream, got[0], 2000), IoStatus::Ok);
-    for (int i = 0; i < 2; ++i) {
-        got.emplace_back();
-        ASSERT_EQ(readPacket(conn, stream, got.back(), 0), IoStatus::Ok) << i;
-    }
-    expectThreePackets(got);
-    MqttPacket none;
-    EXPECT_EQ(readPacket(conn, stream, none, 0), IoStatus::NotReady);
-}
-
-TEST(ReadPacketClosed, ClosedAfterEachBytePositionIsReportedAsClosed) {
-    const std::string packet = B("\x30\x85\x00\x00\x03" "a/b");   // remaining length 5 in two bytes
-    for (std::size_t cut = 0; cut < packet.size(); ++cut) {
-        int fds[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-        BrokerConnection conn;
-        conn.sock.reset(fds[0]);
-        ASSERT_EQ(::write(fds[1], packet.data(), cut), static_cast<ssize_t>(cut));
-        ::close(fds[1]);
-        PacketStream stream;
-        MqttPacket got;
-        EXPECT_EQ(readPacket(conn, stream, got, 2000), IoStatus::Closed) << "cut after " << cut;
-    }
-}
-
-TEST_F(ReadPacketTest, PacketThatStallsAfterItsFirstByteFails) {
-    peerWrite(B("\x30\x05\x00"));
-    MqttPacket packet;
-    const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(readPacket(conn, stream, packet, 2000, 300), IoStatus::Error);
-    const auto took = std::chrono::steady_clock::now() - t0;
-    EXPECT_GE(took, std::chrono::milliseconds(250));
-    EXPECT_LT(took, std::chrono::seconds(5));
 }
 
 }  // namespace

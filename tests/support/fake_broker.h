@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/text.h"
 #include "tests/support/loopback.h"
 #include "tests/support/test_support.h"
 
@@ -37,12 +38,6 @@ inline std::string remainingLength(std::size_t n) {
 inline std::string publishBytes(const std::string& topic, const std::string& payload) {
     const std::string rest = u16(topic.size()) + topic + payload;
     return "\x30" + remainingLength(rest.size()) + rest;
-}
-
-// "korvane-" and 20 lowercase hexadecimal digits.
-inline bool isClientId(const std::string& id) {
-    return id.size() == 28 && id.compare(0, 8, "korvane-") == 0 &&
-           id.find_first_not_of("0123456789abcdef", 8) == std::string::npos;
 }
 
 // Broker addresses that cannot be reached, each for another reason.

@@ -32,6 +32,12 @@ inline bool allDigits(std::string_view text) {
     return !text.empty() && hasShape(text, std::string(text.size(), '#'));
 }
 
+// "korvane-" and 20 lowercase hexadecimal digits.
+inline bool isClientId(const std::string& id) {
+    return id.size() == 28 && id.compare(0, 8, "korvane-") == 0 &&
+           id.find_first_not_of("0123456789abcdef", 8) == std::string::npos;
+}
+
 inline bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }

@@ -1,7 +1,13 @@
 // The worker of the Windows build against the build machine's mosquitto on 127.0.0.1, run under
 // wine by scripts/test-windows, which starts the brokers and names their ports and files in the
 // environment. The log lines must read exactly as on Linux.
+// windows.h and wincrypt.h before OpenSSL's headers, which undo the names they clash on.
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 
 #include <chrono>
 #include <cstdio>
@@ -12,6 +18,7 @@
 #include <vector>
 
 #include "mqtt/mqtt_worker.h"
+#include "mqtt/system_roots.h"
 
 namespace vchat {
 namespace {
@@ -102,24 +109,86 @@ INSTANTIATE_TEST_SUITE_P(
                   "TCP/TLS connected."}),
     [](const ::testing::TestParamInfo<LoginCase>& info) { return std::string(info.param.name); });
 
-TEST(WorkerWine, TlsWithoutTheCaIsRefused) {
-    // Without a CA path the default store is used: on Windows that is OpenSSL's build-time folder,
-    // a Linux path that holds nothing, so the server is refused as on a Linux store without the CA.
+// The log of one TLS login without a CA path, once the worker has ended or subscribed.
+Strings tlsLoginWithSystemRoots() {
     MqttConfig config = brokerConfig("VCHAT_WINE_TLS_PORT");
     config.useTls = true;
     LogView log;
     MqttWorker worker;
     worker.start(config, &log);
-    std::this_thread::sleep_for(100ms);
     const auto end = std::chrono::steady_clock::now() + 15s;
-    while (worker.phase() != WorkerPhase::Ended && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(20ms);
+    while (worker.phase() != WorkerPhase::Ended && std::chrono::steady_clock::now() < end &&
+           !waitForLine(log, "Subscribed: msh/EU/2/json/#", 20ms)) {
     }
     worker.stop();
-    const Strings lines = texts(log);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind("TLS connect failed: SSL_connect failed: ", 0), 0u) << lines[0];
-    EXPECT_NE(lines[0].find("certificate verify failed"), std::string::npos) << lines[0];
+    return texts(log);
+}
+
+// The test CA in DER form, read from the PEM file scripts/test-windows names.
+std::vector<unsigned char> testCaDer() {
+    std::vector<unsigned char> der;
+    std::FILE* file = std::fopen(env("VCHAT_WINE_CA").c_str(), "rb");
+    if (file == nullptr) return der;
+    X509* ca = PEM_read_X509(file, nullptr, nullptr, nullptr);
+    std::fclose(file);
+    unsigned char* bytes = nullptr;
+    const int length = ca != nullptr ? i2d_X509(ca, &bytes) : -1;
+    if (length > 0) der.assign(bytes, bytes + length);
+    OPENSSL_free(bytes);
+    X509_free(ca);
+    return der;
+}
+
+// Puts the certificate into, or takes it out of, the user's "ROOT" store. The store is closed each
+// time: the registry sees a change only then, and the worker opens a store of its own.
+bool changeRoots(const std::vector<unsigned char>& der, bool add) {
+    HCERTSTORE roots = CertOpenSystemStoreW(0, L"ROOT");
+    if (roots == nullptr) return false;
+    const BYTE* bytes = der.data();
+    const DWORD size = static_cast<DWORD>(der.size());
+    bool done = false;
+    if (add) {
+        done = CertAddEncodedCertificateToStore(roots, X509_ASN_ENCODING, bytes, size,
+                                                CERT_STORE_ADD_REPLACE_EXISTING, nullptr) != FALSE;
+    } else if (PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, bytes, size)) {
+        PCCERT_CONTEXT found =
+            CertFindCertificateInStore(roots, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, cert, nullptr);
+        done = found == nullptr || CertDeleteCertificateFromStore(found) != FALSE;
+        CertFreeCertificateContext(cert);
+    }
+    CertCloseStore(roots, 0);
+    return done;
+}
+
+int systemRootsLoaded() {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    const int n = useSystemRoots(ctx);
+    SSL_CTX_free(ctx);
+    return n;
+}
+
+// Without a CA path the server is checked against the system's trusted roots: refused while the
+// test CA is not among them, accepted once it is in the user's "ROOT" store. One test, so that no
+// other test runs while the store holds the CA; it leaves the store without it.
+TEST(WorkerWine, TlsWithoutACaPathTrustsTheSystemRoots) {
+    const std::vector<unsigned char> der = testCaDer();
+    ASSERT_FALSE(der.empty()) << "VCHAT_WINE_CA unreadable: run this through scripts/test-windows";
+    // A run that died half-way may have left the CA in the store.
+    ASSERT_TRUE(changeRoots(der, false));
+
+    const Strings refused = tlsLoginWithSystemRoots();
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].rfind("TLS connect failed: SSL_connect failed: ", 0), 0u) << refused[0];
+    EXPECT_NE(refused[0].find("certificate verify failed"), std::string::npos) << refused[0];
+
+    const int before = systemRootsLoaded();
+    ASSERT_TRUE(changeRoots(der, true));
+    EXPECT_EQ(systemRootsLoaded(), before + 1);
+    const Strings accepted = tlsLoginWithSystemRoots();
+    EXPECT_TRUE(changeRoots(der, false));
+    const Strings expected = {"TCP/TLS connected.", "Connected to broker.", "Subscribed: msh/EU/2/json/#",
+                              "Disconnected."};
+    EXPECT_EQ(accepted, expected);
 }
 
 TEST(WorkerWine, PlainTrafficBothWays) {

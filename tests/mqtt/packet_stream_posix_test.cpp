@@ -1,0 +1,78 @@
+// readPacket over one end of a socket pair, the test playing the broker on the other end.
+#include "mqtt/packet_stream.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <vector>
+
+#include "tests/mqtt/connection_pair.h"
+#include "tests/support/text.h"
+
+namespace vchat {
+namespace {
+
+using testing::fromHex;
+
+class ReadPacketTest : public testing::ConnectionPair {
+protected:
+    PacketStream stream;
+};
+
+TEST_F(ReadPacketTest, TimeOutIsNotAFailure) {
+    MqttPacket packet;
+    EXPECT_EQ(readPacket(conn, stream, packet, 50), IoStatus::NotReady);
+    peerWrite(fromHex("d000"));
+    EXPECT_EQ(readPacket(conn, stream, packet, 2000), IoStatus::Ok);
+    EXPECT_EQ(packet.type, 13);
+}
+
+TEST_F(ReadPacketTest, PacketsReadAheadAreHandedOutWithoutWaiting) {
+    // A PUBLISH, a PINGRESP and a CONNACK in one write.
+    peerWrite(fromHex("30080003612f62780079" "d000" "20020005"));
+    std::vector<MqttPacket> got(1);
+    ASSERT_EQ(readPacket(conn, stream, got[0], 2000), IoStatus::Ok);
+    for (int i = 0; i < 2; ++i) {
+        got.emplace_back();
+        ASSERT_EQ(readPacket(conn, stream, got.back(), 0), IoStatus::Ok) << i;
+    }
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].type, 3);
+    EXPECT_EQ(got[0].body, fromHex("0003612f62780079"));
+    EXPECT_EQ(got[1].type, 13);
+    EXPECT_EQ(got[1].body, "");
+    EXPECT_EQ(got[2].type, 2);
+    EXPECT_EQ(got[2].body, fromHex("0005"));
+    MqttPacket none;
+    EXPECT_EQ(readPacket(conn, stream, none, 0), IoStatus::NotReady);
+}
+
+TEST(ReadPacketClosed, ClosedAfterEachBytePositionIsReportedAsClosed) {
+    const std::string packet = fromHex("308500000361" "2f62");   // remaining length 5 in two bytes
+    for (std::size_t cut = 0; cut < packet.size(); ++cut) {
+        int fds[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        BrokerConnection conn;
+        conn.sock.reset(fds[0]);
+        ASSERT_EQ(::write(fds[1], packet.data(), cut), static_cast<ssize_t>(cut));
+        ::close(fds[1]);
+        PacketStream stream;
+        MqttPacket got;
+        EXPECT_EQ(readPacket(conn, stream, got, 2000), IoStatus::Closed) << "cut after " << cut;
+    }
+}
+
+TEST_F(ReadPacketTest, PacketThatStallsAfterItsFirstByteFails) {
+    peerWrite(fromHex("300500"));
+    MqttPacket packet;
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(readPacket(conn, stream, packet, 2000, 300), IoStatus::Error);
+    const auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(took, std::chrono::milliseconds(250));
+    EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+}  // namespace
+}  // namespace vchat
