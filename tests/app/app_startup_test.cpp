@@ -36,8 +36,8 @@ TEST_F(Startup, WithoutTheFontInTheWorkingDirectoryItExitsWithTheMessage) {
     for (bool garbage : {false, true}) {
         if (garbage) testing::writeFile(dir.file("DejaVuSansMono.ttf"), "not a font");
         const std::string out = outDir.file("stderr");
-        Child child({clientBinary()}, dir.path(), kHeadless, out);
-        ASSERT_TRUE(child.started());
+        Child child;
+        ASSERT_TRUE(child.start({clientBinary()}, dir.path(), kHeadless, out));
         EXPECT_EQ(child.wait(60s), std::optional<int>(1));
         EXPECT_EQ(readFile(out), kNoFontMessage);
     }
@@ -47,8 +47,8 @@ TEST_F(Startup, RunsUntilSigtermAndExitsWithStatusZero) {
     const std::string font = dir.file("DejaVuSansMono.ttf");
     ASSERT_EQ(symlink(kSystemFont, font.c_str()), 0);
     const std::string out = outDir.file("stderr");
-    Child child({clientBinary()}, dir.path(), kHeadless, out);
-    ASSERT_TRUE(child.started());
+    Child child;
+    ASSERT_TRUE(child.start({clientBinary()}, dir.path(), kHeadless, out));
     // The font stays open from start-up to shut-down: once it is, the loop runs.
     ASSERT_TRUE(testing::waitUntil([&] { return testing::holdsOpen(child.pid(), kSystemFont) || !child.running(); }, 60s))
         << readFile(out);

@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/log/utc_clock.h"
+#include "tests/log/log_fixtures.h"
 
 namespace vchat {
 namespace {
