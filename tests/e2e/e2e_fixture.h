@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -35,15 +36,9 @@ struct SentRecord {
 // text of its decrypted payload, from the first run of nine printable bytes to the end, or all of
 // it when there is no such run.
 inline std::string envelopeLine(const std::string& label, const std::string& first, const std::string& second,
-                                std::string text) {
-    for (std::size_t i = 0, run = 0; i < text.size(); ++i) {
-        run = (text[i] >= 0x20 && text[i] <= 0x7E) ? run + 1 : 0;
-        if (run == 9) {
-            text = text.substr(i - 8);
-            break;
-        }
-    }
-    return "[" + label + "] (" + first + "/" + second + ") " + text;
+                                const std::string& text) {
+    const auto run = std::search_n(text.begin(), text.end(), 9, true, [](char c, bool) { return c >= 0x20 && c <= 0x7E; });
+    return "[" + label + "] (" + first + "/" + second + ") " + (run == text.end() ? text : std::string(run, text.end()));
 }
 
 // The complete records of a --print-sent file (a line still being written is left out): the

@@ -52,8 +52,6 @@ private:
     std::string display_;
 };
 
-inline constexpr const char* kFontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
-
 using Point = SDL_Point;
 
 // Where a person clicks: the middle of a widget, from the form's own tables (check boxes are
@@ -86,19 +84,13 @@ inline std::string stacksOf(pid_t pid) {
 inline std::optional<std::vector<std::string>> parseSavedLog(const std::string& bytes) {
     constexpr std::string_view kStampShape = "##.##.####, ##:##:##  ";
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") != 0) return std::nullopt;
-    auto isStampAt = [&](std::size_t p) {
-        return p + kStampShape.size() <= bytes.size() && hasShape(std::string_view(bytes).substr(p, kStampShape.size()), kStampShape);
-    };
+    auto isStampAt = [&](std::size_t p) { return hasShape(std::string_view(bytes).substr(p, kStampShape.size()), kStampShape); };
     std::vector<std::string> texts;
     for (std::size_t pos = 3; pos < bytes.size();) {
         if (!isStampAt(pos)) return std::nullopt;
-        std::size_t end = pos + kStampShape.size();
-        for (;;) {
-            end = bytes.find("\r\n", end);
-            if (end == std::string::npos) return std::nullopt;
-            if (end + 2 == bytes.size() || isStampAt(end + 2)) break;
-            end += 2;
-        }
+        std::size_t end = bytes.find("\r\n", pos + kStampShape.size());
+        while (end != std::string::npos && end + 2 != bytes.size() && !isStampAt(end + 2)) end = bytes.find("\r\n", end + 2);
+        if (end == std::string::npos) return std::nullopt;
         texts.push_back(bytes.substr(pos + kStampShape.size(), end - pos - kStampShape.size()));
         pos = end + 2;
     }

@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -34,19 +33,14 @@ public:
     // `keepFd` stays open in the child, every other descriptor above 2 is closed.
     bool start(const std::vector<std::string>& argv, const std::string& dir = "", const std::vector<std::string>& env = {},
                const std::string& output = "", int keepFd = -1, bool append = false) {
+        // env(1) sets the variables and then runs the program in its place, under the same pid.
         // Built before the fork: the child of a threaded process may not allocate.
-        std::vector<std::string> environment = env;
-        for (char** e = environ; *e; ++e) {
-            const std::string name = std::string(*e).substr(0, std::string(*e).find('=') + 1);
-            if (std::none_of(env.begin(), env.end(), [&](const std::string& x) { return startsWith(x, name); })) {
-                environment.push_back(*e);
-            }
-        }
-        std::vector<char*> args, envp;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+        std::vector<std::string> all = env.empty() ? std::vector<std::string>{} : std::vector<std::string>{"env"};
+        all.insert(all.end(), env.begin(), env.end());
+        all.insert(all.end(), argv.begin(), argv.end());
+        std::vector<char*> args;
+        for (const std::string& a : all) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
-        envp.push_back(nullptr);
         const char* out = output.empty() ? "/dev/null" : output.c_str();
         status_.reset();
         pid_ = fork();
@@ -61,7 +55,7 @@ public:
             if (i != keepFd) close(i);
         }
         setpgid(0, 0);   // a terminal's Ctrl+C on the test must not reach the children directly
-        execvpe(args[0], args.data(), envp.data());
+        execvp(args[0], args.data());
         _exit(127);
     }
     pid_t pid() const { return pid_; }
@@ -69,14 +63,13 @@ public:
     // The exit status once the process has ended within `timeout` (128 + signal number when a
     // signal ended it), or nothing while it still runs.
     std::optional<int> wait(std::chrono::milliseconds timeout) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (pid_ > 0 && !status_) {
+        waitUntil([&] {
             int status = 0;
-            const pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            if (r != 0 || std::chrono::steady_clock::now() >= end) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+            if (pid_ > 0 && !status_ && waitpid(pid_, &status, WNOHANG) == pid_) {
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            return pid_ <= 0 || status_.has_value();
+        }, timeout);
         return status_;
     }
     bool running() { return pid_ > 0 && !wait(std::chrono::milliseconds(0)); }

@@ -19,19 +19,19 @@
 
 namespace vchat::testing {
 
+// DejaVu Sans Mono of fonts-dejavu-core, as this test program sees it (drive Z: under wine).
+inline constexpr const char* kFontPath = VCHAT_TEST_FONT_DIR "/DejaVuSansMono.ttf";
+
 // A fresh directory under the system's temporary folder ($TMPDIR or /tmp on POSIX), removed with
 // everything in it when the object dies.
 class TempDir {
 public:
     TempDir() {
         // create_directory fails on a name that exists, so a random name that it creates is ours alone.
-        std::random_device seed;
-        std::mt19937_64 random(seed());
-        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        std::mt19937_64 random{std::random_device{}()};
         for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-            const std::string name = "vchat-test-" + std::to_string(random());
-            std::error_code error;
-            if (std::filesystem::create_directory(base / name, error)) path_ = (base / name).generic_string();
+            const auto dir = std::filesystem::temp_directory_path() / ("vchat-test-" + std::to_string(random()));
+            if (std::filesystem::create_directory(dir)) path_ = dir.generic_string();
         }
         if (path_.empty()) throw std::runtime_error("cannot create a temporary directory");
     }
