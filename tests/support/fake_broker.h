@@ -81,8 +81,6 @@ public:
         if (thread_.joinable()) thread_.join();
         closeClient();
     }
-    FakeBroker(const FakeBroker&) = delete;
-    FakeBroker& operator=(const FakeBroker&) = delete;
 
     bool listening() const { return listener_.ok() && (tls_ == Tls::None || ctx_ != nullptr); }
     std::string port() const { return listener_.portText(); }

@@ -4,9 +4,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <string>
+
+#include "mqtt/broker_connection.h"
 
 namespace vchat::testing {
 
@@ -19,24 +20,18 @@ public:
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof addr;
-        if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(fd_, backlog) == 0 &&
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        if (bind(fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(fd(), backlog) == 0 &&
+            getsockname(fd(), reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
             port_ = ntohs(addr.sin_port);
         }
     }
-    ~LoopbackListener() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    LoopbackListener(const LoopbackListener&) = delete;
-    LoopbackListener& operator=(const LoopbackListener&) = delete;
-
     bool ok() const { return port_ > 0; }   // bound and listening
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     int port() const { return port_; }
     std::string portText() const { return std::to_string(port_); }
 
 private:
-    int fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    SocketFd fd_{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
     int port_ = 0;
 };
 

@@ -44,8 +44,6 @@ public:
     // A broker still starting up can miss SIGTERM (it sets up its loop after the handler): after a
     // grace period it is killed outright rather than waited for forever.
     ~Mosquitto() { process_.stop(SIGTERM, std::chrono::seconds(5)); }
-    Mosquitto(const Mosquitto&) = delete;
-    Mosquitto& operator=(const Mosquitto&) = delete;
 
     int port() const { return port_; }
     std::string portText() const { return std::to_string(port_); }
