@@ -184,6 +184,11 @@ protected:
         SendForm form = v.form();
         onSend(connected, form, log, worker, ResolveChannel{&kPresets});
     }
+    // FROM_ID now agrees with GATEWAY_HEX, and the log said so in its one line.
+    void expectFromIdAdjusted() {
+        EXPECT_EQ(logTexts(log), std::vector<std::string>{"Adjusted FROM_ID to match GATEWAY_HEX ? 1128103180"});
+        EXPECT_EQ(v.fromId, "1128103180");
+    }
     LogView log;
     MqttWorker worker;
     std::atomic<bool> connected{true};
@@ -217,9 +222,7 @@ TEST_F(SendOnIdleWorker, SendAdjustsFromIdQueuesAndClearsTheMessageLine) {
     v.fromId = "42";
     v.toId = "4294967295";
     send();
-    EXPECT_EQ(logTexts(log),
-              std::vector<std::string>{"Adjusted FROM_ID to match GATEWAY_HEX ? 1128103180"});
-    EXPECT_EQ(v.fromId, "1128103180");
+    expectFromIdAdjusted();
     EXPECT_EQ(v.message, "");
     EXPECT_EQ(worker.queuedCount(), 1u);
 
@@ -234,9 +237,7 @@ TEST_F(SendOnIdleWorker, EmptyMessageStillAdjustsButQueuesNothing) {
     v.message = "";
     v.fromId = "7";
     send();
-    EXPECT_EQ(logTexts(log),
-              std::vector<std::string>{"Adjusted FROM_ID to match GATEWAY_HEX ? 1128103180"});
-    EXPECT_EQ(v.fromId, "1128103180");
+    expectFromIdAdjusted();
     EXPECT_EQ(worker.queuedCount(), 0u);
 }
 

@@ -17,12 +17,12 @@ namespace {
 using namespace std::chrono_literals;
 using testing::Child;
 using testing::clientBinary;
+using testing::kFontPath;
 using testing::readFile;
 using testing::TempDir;
 
 const std::vector<std::string> kHeadless = {"SDL_VIDEODRIVER=dummy", "SDL_RENDER_DRIVER=software"};
 constexpr const char* kNoFontMessage = "No TTF font found. Install DejaVuSans/Arial and SDL2_ttf.\n";
-constexpr const char* kSystemFont = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
 
 class Startup : public ::testing::Test {
 protected:
@@ -36,8 +36,8 @@ TEST_F(Startup, WithoutTheFontInTheWorkingDirectoryItExitsWithTheMessage) {
     for (bool garbage : {false, true}) {
         if (garbage) testing::writeFile(dir.file("DejaVuSansMono.ttf"), "not a font");
         const std::string out = outDir.file("stderr");
-        Child child({clientBinary()}, dir.path(), kHeadless, out);
-        ASSERT_TRUE(child.started());
+        Child child;
+        ASSERT_TRUE(child.start({clientBinary()}, dir.path(), kHeadless, out));
         EXPECT_EQ(child.wait(60s), std::optional<int>(1));
         EXPECT_EQ(readFile(out), kNoFontMessage);
     }
@@ -45,12 +45,12 @@ TEST_F(Startup, WithoutTheFontInTheWorkingDirectoryItExitsWithTheMessage) {
 
 TEST_F(Startup, RunsUntilSigtermAndExitsWithStatusZero) {
     const std::string font = dir.file("DejaVuSansMono.ttf");
-    ASSERT_EQ(symlink(kSystemFont, font.c_str()), 0);
+    ASSERT_EQ(symlink(kFontPath, font.c_str()), 0);
     const std::string out = outDir.file("stderr");
-    Child child({clientBinary()}, dir.path(), kHeadless, out);
-    ASSERT_TRUE(child.started());
+    Child child;
+    ASSERT_TRUE(child.start({clientBinary()}, dir.path(), kHeadless, out));
     // The font stays open from start-up to shut-down: once it is, the loop runs.
-    ASSERT_TRUE(testing::waitUntil([&] { return testing::holdsOpen(child.pid(), kSystemFont) || !child.running(); }, 60s))
+    ASSERT_TRUE(testing::waitUntil([&] { return testing::holdsOpen(child.pid(), kFontPath) || !child.running(); }, 60s))
         << readFile(out);
     ASSERT_TRUE(child.running()) << readFile(out);
     std::this_thread::sleep_for(300ms);

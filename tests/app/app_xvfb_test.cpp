@@ -2,7 +2,6 @@
 // idles cheaply, it connects when the user types a broker in, and SIGTERM ends it with status 0
 // after the worker has said goodbye to the broker. Skipped only where Xvfb is not installed.
 #include <gtest/gtest.h>
-#include <glob.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -19,7 +18,6 @@
 #include "tests/support/fake_broker.h"
 #include "tests/support/mosquitto.h"
 #include "tests/support/test_support.h"
-#include "tests/support/xvfb.h"
 
 namespace vchat {
 namespace {
@@ -177,14 +175,6 @@ TEST_F(XvfbClient, WindowMatchesTheLayoutAndIdlesCheaply) {
     EXPECT_EQ(client.quit(60s), std::optional<int>(0)) << client.output();
 }
 
-// How many saved logs the working folder holds.
-std::size_t savedLogs(const std::string& dir) {
-    glob_t found{};
-    const std::size_t n = ::glob((dir + "/chatlog-*.txt").c_str(), 0, nullptr, &found) == 0 ? found.gl_pathc : 0;
-    ::globfree(&found);
-    return n;
-}
-
 // A broker that takes the connection and the CONNECT and then says nothing: Disconnect must not
 // freeze the window, and quitting afterwards is prompt.
 TEST_F(XvfbClient, DisconnectDuringASilentLoginLeavesTheWindowResponsive) {
@@ -198,7 +188,7 @@ TEST_F(XvfbClient, DisconnectDuringASilentLoginLeavesTheWindowResponsive) {
     client.click(testing::centreOf(kDisconnect));
     const auto clicked = std::chrono::steady_clock::now();
     client.key("ctrl+s");
-    ASSERT_TRUE(testing::waitUntil([&] { return savedLogs(client.dir()) == 1; }, 10s));
+    ASSERT_TRUE(testing::waitUntil([&] { return testing::savedLogFiles(client.dir()).size() == 1; }, 10s));
     const auto answered = std::chrono::steady_clock::now() - clicked;
     std::printf("Ctrl+S answered %lld ms after Disconnect during a silent login\n",
                 static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(answered).count()));

@@ -10,13 +10,10 @@
 
 #include "app/form.h"
 #include "app/widgets.h"
-#include "tests/support/test_platform.h"
+#include "tests/support/test_support.h"
 
 namespace vchat::testing {
 
-// The system's fonts folder as the test program sees it (drive Z: under wine).
-inline constexpr const char* kTestFontPath = VCHAT_TEST_FONT_DIR "/DejaVuSansMono.ttf";
-inline constexpr int kTestFontSize = 16;
 
 // SDL, TTF, the font and a software renderer on a window-sized surface, for one test.
 class SdlTest : public ::testing::Test {
@@ -25,8 +22,8 @@ protected:
         setEnvVar("SDL_VIDEODRIVER", "dummy");
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
         ASSERT_EQ(TTF_Init(), 0) << SDL_GetError();
-        font.reset(TTF_OpenFont(kTestFontPath, kTestFontSize));
-        ASSERT_TRUE(font) << "the tests need " << kTestFontPath << ": " << SDL_GetError();
+        font.reset(TTF_OpenFont(kFontPath, 16));   // the program's size
+        ASSERT_TRUE(font) << "the tests need " << kFontPath << ": " << SDL_GetError();
         surface.reset(SDL_CreateRGBSurfaceWithFormat(0, kWindowWidth, kWindowHeight, 32, SDL_PIXELFORMAT_ARGB8888));
         ASSERT_TRUE(surface) << SDL_GetError();
         renderer.reset(SDL_CreateSoftwareRenderer(surface.get()));

@@ -15,7 +15,7 @@ protected:
         args.insert(args.end(), {"--count", std::to_string(count), "--rate", "100"});
         sim_.start(port, args);
         EXPECT_TRUE(sim_.waitSent(count, 60s)) << sim_.output();
-        for (const SentRecord& r : sim_.sent()) want.push_back(expectedLine(r));
+        for (const SentRecord& r : sim_.sent()) want.push_back(r.expected);
         return logAfter(want.back());
     }
 

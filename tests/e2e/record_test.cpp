@@ -13,10 +13,6 @@
 namespace vchat::e2e {
 namespace {
 
-using vchat::testing::Mosquitto;
-using vchat::testing::readFile;
-using vchat::testing::runCommand;
-using vchat::testing::waitUntil;
 using JsonObject = std::map<std::string, std::string>;
 
 std::string recorderBinary() { return std::string(VCHAT_BINARY_DIR) + "/tools/record/veldra-record"; }
@@ -29,9 +25,9 @@ void requireRecorderTools() {
 }
 
 // One recorder on the broker at 127.0.0.1, writing to a file of its own.
-class Recorder {
+class Recording {
 public:
-    Recorder(const Mosquitto& broker, std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+    Recording(const Mosquitto& broker, std::vector<std::string> args, const std::vector<std::string>& env = {}) {
         std::vector<std::string> argv = {recorderBinary(), "--host", "127.0.0.1", "--port", broker.portText(),
                                          "--output", path()};
         argv.insert(argv.end(), args.begin(), args.end());
@@ -43,14 +39,14 @@ public:
     std::vector<std::string> texts() const { return parseSavedLog(readFile(path())).value_or(std::vector<std::string>{}); }
     std::vector<JsonObject> objects() const {
         int bad = 0;
-        auto objects = vchat::testing::readJsonl(readFile(path()), &bad);
+        auto objects = readJsonl(readFile(path()), &bad);
         EXPECT_EQ(bad, 0);
         return objects;
     }
     // The texts of a jsonl recording, exactly as said.
     std::vector<std::string> jsonTexts() const {
         std::vector<std::string> texts;
-        for (const JsonObject& o : objects()) texts.push_back(vchat::testing::exactBytes(o, "text"));
+        for (const JsonObject& o : objects()) texts.push_back(exactBytes(o, "text"));
         return texts;
     }
 
@@ -59,13 +55,15 @@ private:
     Child process_;
 };
 
-bool has(const std::vector<std::string>& lines, const std::string& text) {
-    return std::find(lines.begin(), lines.end(), text) != lines.end();
-}
+// Every case needs the tools; a fatal failure here skips the case's body.
+class Recorder : public ::testing::Test {
+protected:
+    void SetUp() override { requireRecorderTools(); }
+};
 
 void publish(const Mosquitto& broker, const std::string& topic, const std::string& payload) {
     TempDir dir;
-    vchat::testing::writeFile(dir.file("payload"), payload);
+    writeFile(dir.file("payload"), payload);
     ASSERT_EQ(runCommand("mosquitto_pub -h 127.0.0.1 -p " + broker.portText() + " -t '" + topic + "' -f " +
                          dir.file("payload")),
               0);
@@ -78,16 +76,14 @@ std::int64_t isoMs(const std::string& iso) {
     return static_cast<std::int64_t>(timegm(&t)) * 1000 + std::stoi(iso.substr(20, 3));
 }
 
-TEST(Recorder, RecordsExactlyTheClientsLinesAsTextAndAsJsonl) {
-    requireRecorderTools();
-    if (::testing::Test::HasFatalFailure()) return;
+TEST_F(Recorder, RecordsExactlyTheClientsLinesAsTextAndAsJsonl) {
     auto broker = Mosquitto::start();
     ASSERT_TRUE(broker);
     const std::vector<std::string> common = {"--root", "msh/EU", "--decode-raw", "--channel-psk", "AQ=="};
-    Recorder text(*broker, common);
+    Recording text(*broker, common);
     std::vector<std::string> jsonlArgs = common;
     jsonlArgs.insert(jsonlArgs.end(), {"--format", "jsonl"});
-    Recorder jsonl(*broker, jsonlArgs);
+    Recording jsonl(*broker, jsonlArgs);
     ASSERT_TRUE(waitForClientSubscriptions(*broker, 4, 20s));
 
     const std::string plaintext = std::string("\x08\x01\x12\x0b", 4) + "Hello mesh!";
@@ -128,7 +124,7 @@ TEST(Recorder, RecordsExactlyTheClientsLinesAsTextAndAsJsonl) {
     const std::vector<std::string> texts = text.texts();
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts.front(), "Connecting...");
-    EXPECT_TRUE(has(texts, "Subscribed: msh/EU/2/e/#"));
+    EXPECT_TRUE(contains(texts, "Subscribed: msh/EU/2/e/#"));
     EXPECT_EQ(jsonl.jsonTexts(), texts);
     const std::vector<JsonObject> objects = jsonl.objects();
     for (std::size_t i = 0; i < objects.size(); ++i) {
@@ -142,47 +138,44 @@ TEST(Recorder, RecordsExactlyTheClientsLinesAsTextAndAsJsonl) {
     }
 }
 
-TEST(Recorder, SaysWhatTheClientSavedForTheSameTraffic) {
-    requireRecorderTools();
+TEST_F(Recorder, SaysWhatTheClientSavedForTheSameTraffic) {
     requireTools();
-    if (::testing::Test::HasFatalFailure()) return;
+    if (HasFatalFailure()) return;
     Xvfb x;
     ASSERT_TRUE(x.start()) << "Xvfb did not start";
     auto broker = Mosquitto::start();
     ASSERT_TRUE(broker);
     ClientWindow client(x);
     client.start();
-    if (::testing::Test::HasFatalFailure()) return;
+    if (HasFatalFailure()) return;
     client.setField(centreOf(kBrokerHost), 20, "127.0.0.1");
     client.setField(centreOf(kPort), 8, std::to_string(broker->port()));
     client.click(centreOf(kDecodeRaw));
     client.click(centreOf(kConnect));
-    Recorder rec(*broker, {"--decode-raw"});   // the form's defaults otherwise, as the client's
+    Recording rec(*broker, {"--decode-raw"});   // the form's defaults otherwise, as the client's
     ASSERT_TRUE(waitForClientSubscriptions(*broker, 4, 20s));
     Simulator sim;
     sim.start(broker->port(), {"--count", "60", "--rate", "150", "--seed", "12"});
     ASSERT_TRUE(sim.waitSent(60, 60s)) << sim.output();
-    const std::string last = expectedLine(sim.sent().back());
+    const std::string last = sim.sent().back().expected;
     const std::vector<std::string> saved =
         withoutSaveReports(saveUntilShown(client, last));
-    ASSERT_TRUE(waitUntil([&] { return has(rec.texts(), last); }, 20s));
+    ASSERT_TRUE(waitUntil([&] { return contains(rec.texts(), last); }, 20s));
     EXPECT_EQ(messageLines(saved).size(), 60u);
     EXPECT_EQ(rec.texts(), saved);
 }
 
-TEST(Recorder, GoesOnAfterTheBrokerIsKilledAndRestartedOnItsPort) {
-    requireRecorderTools();
-    if (::testing::Test::HasFatalFailure()) return;
+TEST_F(Recorder, GoesOnAfterTheBrokerIsKilledAndRestartedOnItsPort) {
     auto broker = Mosquitto::start();
     ASSERT_TRUE(broker);
-    Recorder rec(*broker, {"--root", "msh/EU", "--format", "jsonl"});
+    Recording rec(*broker, {"--root", "msh/EU", "--format", "jsonl"});
     ASSERT_TRUE(waitForClientSubscriptions(*broker, 1, 20s));
     const std::string topic = "msh/EU/2/json/LongFast/!01020304";
     publish(*broker, topic, R"({"n":"before"})");
-    ASSERT_TRUE(waitUntil([&] { return has(rec.jsonTexts(), "msg " + topic + "\n{\"n\":\"before\"}"); }, 20s));
+    ASSERT_TRUE(waitUntil([&] { return contains(rec.jsonTexts(), "msg " + topic + "\n{\"n\":\"before\"}"); }, 20s));
 
     broker->kill();
-    ASSERT_TRUE(waitUntil([&] { return has(rec.jsonTexts(), "error: TCP connect failed"); }, 20s));
+    ASSERT_TRUE(waitUntil([&] { return contains(rec.jsonTexts(), "error: TCP connect failed"); }, 20s));
     ASSERT_TRUE(broker->restart());
     ASSERT_TRUE(waitForClientSubscriptions(*broker, 2, 30s));
     std::string lines;
@@ -192,7 +185,7 @@ TEST(Recorder, GoesOnAfterTheBrokerIsKilledAndRestartedOnItsPort) {
         expected.push_back("msg " + topic + "\n{\"n\":" + std::to_string(i) + "}");
     }
     TempDir dir;
-    vchat::testing::writeFile(dir.file("lines"), lines);
+    writeFile(dir.file("lines"), lines);
     ASSERT_EQ(runCommand("mosquitto_pub -h 127.0.0.1 -p " + broker->portText() + " -t '" + topic + "' -l < " +
                          dir.file("lines")),
               0);
@@ -212,15 +205,13 @@ TEST(Recorder, GoesOnAfterTheBrokerIsKilledAndRestartedOnItsPort) {
               shape);
 }
 
-TEST(Recorder, ARefusedLoginIsTriedAgainAtGrowingGaps) {
-    requireRecorderTools();
-    if (::testing::Test::HasFatalFailure()) return;
+TEST_F(Recorder, ARefusedLoginIsTriedAgainAtGrowingGaps) {
     TempDir dir;
     ASSERT_EQ(runCommand("mosquitto_passwd -c -b " + dir.file("passwd") + " alice 's3cret pw' 2>/dev/null"), 0);
     auto broker = Mosquitto::start("allow_anonymous false\npassword_file " + dir.file("passwd") + "\n");
     ASSERT_TRUE(broker);
-    vchat::testing::writeFile(dir.file("pw"), "wrong\n");
-    Recorder rec(*broker, {"--user", "alice", "--password-file", dir.file("pw"), "--format", "jsonl"});
+    writeFile(dir.file("pw"), "wrong\n");
+    Recording rec(*broker, {"--user", "alice", "--password-file", dir.file("pw"), "--format", "jsonl"});
 
     // Tries at about 0, 1, 3 and 7 s; the fifth would come at 11.25 s at the earliest.
     std::this_thread::sleep_for(10500ms);
@@ -241,63 +232,57 @@ TEST(Recorder, ARefusedLoginIsTriedAgainAtGrowingGaps) {
     EXPECT_TRUE(rec.process().running());
 }
 
-TEST(Recorder, SigtermDisconnectsAndEndsWithinASecond) {
-    requireRecorderTools();
-    if (::testing::Test::HasFatalFailure()) return;
+TEST_F(Recorder, SigtermDisconnectsAndEndsWithinASecond) {
     auto broker = Mosquitto::start();
     ASSERT_TRUE(broker);
-    Recorder rec(*broker, {"--root", "msh/EU"});
+    Recording rec(*broker, {"--root", "msh/EU"});
     ASSERT_TRUE(waitForClientSubscriptions(*broker, 1, 20s));
     const auto sent = Clock::now();
     rec.process().signal(SIGTERM);
     const std::optional<int> status = rec.process().wait(1s);
     EXPECT_LT(Clock::now() - sent, 1s);
     EXPECT_EQ(status, std::optional<int>(0));
-    EXPECT_TRUE(waitUntil([&] { return readFile(broker->logPath()).find("Received DISCONNECT from korvane-") != std::string::npos; }, 5s));
+    EXPECT_TRUE(broker->waitForLog("Received DISCONNECT from korvane-", 1, 5s));
     ASSERT_FALSE(rec.texts().empty());
     EXPECT_EQ(rec.texts().back(), "Disconnected.");
 }
 
-TEST(Recorder, SighupReopensTheFileAfterItWasMoved) {
-    requireRecorderTools();
-    if (::testing::Test::HasFatalFailure()) return;
+TEST_F(Recorder, SighupReopensTheFileAfterItWasMoved) {
     auto broker = Mosquitto::start();
     ASSERT_TRUE(broker);
-    Recorder rec(*broker, {"--root", "msh/EU"});
+    Recording rec(*broker, {"--root", "msh/EU"});
     ASSERT_TRUE(waitForClientSubscriptions(*broker, 1, 20s));
     const std::string topic = "msh/EU/2/json/LongFast/!01020304";
     const std::string before = "msg " + topic + "\n{\"n\":1}";
     const std::string after = "msg " + topic + "\n{\"n\":2}";
     publish(*broker, topic, "{\"n\":1}");
-    ASSERT_TRUE(waitUntil([&] { return has(rec.texts(), before); }, 20s));
+    ASSERT_TRUE(waitUntil([&] { return contains(rec.texts(), before); }, 20s));
 
     const std::string moved = rec.path() + ".1";
     ASSERT_EQ(std::rename(rec.path().c_str(), moved.c_str()), 0);
     rec.process().signal(SIGHUP);
     ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(rec.path()); }, 5s));
     publish(*broker, topic, "{\"n\":2}");
-    EXPECT_TRUE(waitUntil([&] { return has(rec.texts(), after); }, 20s)) << readFile(rec.path());
-    EXPECT_FALSE(has(rec.texts(), before));   // texts() is empty unless the new file has its mark
+    EXPECT_TRUE(waitUntil([&] { return contains(rec.texts(), after); }, 20s)) << readFile(rec.path());
+    EXPECT_FALSE(contains(rec.texts(), before));   // texts() is empty unless the new file has its mark
     const std::optional<std::vector<std::string>> old = parseSavedLog(readFile(moved));
     ASSERT_TRUE(old);
-    EXPECT_TRUE(has(*old, before));
-    EXPECT_FALSE(has(*old, after));
+    EXPECT_TRUE(contains(*old, before));
+    EXPECT_FALSE(contains(*old, after));
 }
 
-TEST(Recorder, KeepsEveryOneOfTwentyThousandMessagesSentAtFullSpeed) {
-    requireRecorderTools();
-    if (::testing::Test::HasFatalFailure()) return;
+TEST_F(Recorder, KeepsEveryOneOfTwentyThousandMessagesSentAtFullSpeed) {
     ASSERT_TRUE(std::filesystem::exists(simulatorBinary()));
     // No queue limit in the broker, so whatever goes missing went missing in the recorder.
     auto broker = Mosquitto::start("allow_anonymous true\nmax_queued_messages 0\nmax_queued_bytes 0\n");
     ASSERT_TRUE(broker);
-    Recorder rec(*broker, {"--decode-raw"});   // the simulator's root topic and key are the client's
+    Recording rec(*broker, {"--decode-raw"});   // the simulator's root topic and key are the client's
     ASSERT_TRUE(waitForClientSubscriptions(*broker, 2, 20s));
     Simulator sim;
     sim.start(broker->port(), {"--count", "20000", "--rate", "0", "--seed", "11"});
     ASSERT_TRUE(sim.waitSent(20000, 120s)) << sim.output();
     std::vector<std::string> expected;
-    for (const SentRecord& r : sim.sent()) expected.push_back(expectedLine(r));
+    for (const SentRecord& r : sim.sent()) expected.push_back(r.expected);
     ASSERT_EQ(expected.size(), 20000u);
     const std::string last = expected.back();
     const auto deadline = Clock::now() + 120s;
@@ -307,9 +292,7 @@ TEST(Recorder, KeepsEveryOneOfTwentyThousandMessagesSentAtFullSpeed) {
     EXPECT_EQ(messageLines(rec.texts()), expected);
 }
 
-TEST(Recorder, ABadOptionIsOneLineOnStandardErrorAndStatus2) {
-    requireRecorderTools();
-    if (::testing::Test::HasFatalFailure()) return;
+TEST_F(Recorder, ABadOptionIsOneLineOnStandardErrorAndStatus2) {
     const std::vector<std::vector<std::string>> rows = {
         {"--password", "secret"}, {"--format", "csv"}, {"--password-file", "/nonexistent/pw"}, {"--port"}};
     for (const std::vector<std::string>& args : rows) {

@@ -19,16 +19,16 @@
 #include <utility>
 #include <vector>
 
-#include "tests/log/utc_clock.h"
+#include "tests/log/log_fixtures.h"
 
 namespace vchat {
 namespace {
 
-constexpr const char* kFontPath = VCHAT_TEST_FONT_DIR "/DejaVuSansMono.ttf";
 constexpr const char* kProportionalFontPath = VCHAT_TEST_FONT_DIR "/DejaVuSans.ttf";
 constexpr int kCanvasW = 1440;
 constexpr int kCanvasH = 700;
 constexpr Rect kArea{20, 435, 1400, 200};
+using testing::kFontPath;
 using testing::kSampleTime;
 using testing::setEnvVar;
 using testing::useUtcAsLocalTime;

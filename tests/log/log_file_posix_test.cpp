@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/log/log_file_fixtures.h"
+#include "tests/log/log_fixtures.h"
 
 namespace vchat {
 namespace {

@@ -4,8 +4,7 @@
 
 #include <string>
 
-#include "tests/log/log_file_fixtures.h"
-#include "tests/log/utc_clock.h"
+#include "tests/log/log_fixtures.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {

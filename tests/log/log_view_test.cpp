@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/log/utc_clock.h"
+#include "tests/log/log_fixtures.h"
 
 namespace vchat {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include "tests/support/text.h"
+#include "tests/support/test_support.h"
 
 namespace vchat {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "tests/support/text.h"
+#include "tests/support/test_support.h"
 #include "tools/gateway-sim/proto_writer.h"
 
 namespace vchat {

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "mesh/envelope_display.h"
-#include "tests/support/text.h"
+#include "tests/support/test_support.h"
 #include "tools/gateway-sim/proto_writer.h"
 
 namespace vchat {

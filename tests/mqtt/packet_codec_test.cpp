@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "tests/support/text.h"
+#include "tests/support/test_support.h"
 
 namespace vchat {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tests/mqtt/connection_pair.h"
-#include "tests/support/text.h"
+#include "tests/support/test_support.h"
 
 namespace vchat {
 namespace {

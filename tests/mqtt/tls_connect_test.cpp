@@ -25,7 +25,6 @@
 #include "tests/support/mosquitto.h"
 #include "tests/support/loopback.h"
 #include "tests/support/test_support.h"
-#include "tests/support/text.h"
 
 namespace vchat {
 namespace {

@@ -1,12 +1,14 @@
-// The real program on an Xvfb display, driven as a person would: started in a folder of its own
-// with the font beside it, clicks at window coordinates, typing and keys through xdotool, and the
-// log read back from the file Ctrl+S saves.
+// A fresh X server, stopped with the object, and the real program on it driven as a person would:
+// started in a folder of its own with the font beside it, clicks at window coordinates, typing and
+// keys through xdotool, and the log read back from the file Ctrl+S saves.
 #pragma once
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -17,17 +19,40 @@
 #include "app/form.h"
 #include "tests/support/process.h"
 #include "tests/support/test_support.h"
-#include "tests/support/text.h"
-#include "tests/support/xvfb.h"
 
 namespace vchat::testing {
 
-inline constexpr const char* kFontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
+class Xvfb {
+public:
+    // Other tests and programs start X servers on this machine too, so the server picks a free
+    // display number itself (-displayfd) and names it once it accepts clients. -noreset: without it
+    // the server resets whenever its last client leaves (our own probes do), and a client starting
+    // during a reset can end up with a window nobody can find.
+    bool start() {
+        const std::string file = dir_.file("display");   // the server writes the number and a line feed
+        const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const bool started = fd >= 0 && child_.start({"Xvfb", "-displayfd", std::to_string(fd), "-screen", "0",
+                                                      "1600x900x24", "-nolisten", "tcp", "-noreset"},
+                                                     "", {}, dir_.file("xvfb.log"), fd);
+        if (fd >= 0) close(fd);
+        std::string number;
+        waitUntil([&] { return (number = readFile(file)).find('\n') != std::string::npos || !child_.running(); },
+                  std::chrono::seconds(20));
+        display_ = number.size() > 1 && number.back() == '\n' ? ":" + number.substr(0, number.size() - 1) : "";
+        return started && !display_.empty();
+    }
+    // Politely, so the server removes its lock file and socket.
+    ~Xvfb() { child_.stop(SIGTERM); }
+    const std::string& display() const { return display_; }
+    std::string env() const { return "DISPLAY=" + display_; }
 
-struct Point {
-    int x;
-    int y;
+private:
+    TempDir dir_;
+    Child child_;
+    std::string display_;
 };
+
+using Point = SDL_Point;
 
 // Where a person clicks: the middle of a widget, from the form's own tables (check boxes are
 // 20 x 20 squares).
@@ -36,31 +61,22 @@ inline Point centreOf(FieldId f) { return centreOf(kFieldTable[f].rect); }
 inline Point centreOf(ButtonId b) { return centreOf(kButtonTable[b].rect); }
 inline Point centreOf(BoxId b) { return {kBoxTable[b].x + 10, kBoxTable[b].y + 10}; }
 
-namespace detail {
-
-// The newest saved log and when it was written; a save replaces one of the same second.
-using Stamp = std::pair<std::string, std::filesystem::file_time_type>;
-inline Stamp newestLogFile(const std::string& dir) {
-    Stamp best;
+// The logs saved in `dir`.
+inline std::vector<std::string> savedLogFiles(const std::string& dir) {
+    std::vector<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        const bool log = startsWith(entry.path().filename().string(), "chatlog-");
-        if (log && (best.first.empty() || entry.last_write_time() > best.second)) best = {entry.path(), entry.last_write_time()};
+        if (startsWith(entry.path().filename().string(), "chatlog-")) files.push_back(entry.path().string());
     }
-    return best;
+    return files;
 }
 
 // Where a hung client stands, for a failure message (when gdb is there).
 inline std::string stacksOf(pid_t pid) {
-    std::string out = "(no gdb for stacks)";
-    if (onPath("gdb")) {
-        runCommand("gdb -p " + std::to_string(pid) +
-                       " -batch -ex 'thread apply all bt 20' 2>/dev/null | grep -E '^#|^Thread' | head -n 120",
-                   &out);
-    }
+    std::string out;
+    runCommand("command -v gdb >/dev/null && gdb -p " + std::to_string(pid) + " -batch -ex 'thread apply all bt 20' "
+               "2>/dev/null | grep -E '^#|^Thread' | head -n 120 || echo '(no gdb for stacks)'", &out);
     return out;
 }
-
-}  // namespace detail
 
 // The texts of a saved log file (stamps removed), or nothing when the file is malformed. Lines
 // are separated by CR LF; a text may itself hold line feeds (and, in decrypted binary, CR LF),
@@ -68,19 +84,13 @@ inline std::string stacksOf(pid_t pid) {
 inline std::optional<std::vector<std::string>> parseSavedLog(const std::string& bytes) {
     constexpr std::string_view kStampShape = "##.##.####, ##:##:##  ";
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") != 0) return std::nullopt;
-    auto isStampAt = [&](std::size_t p) {
-        return p + kStampShape.size() <= bytes.size() && hasShape(std::string_view(bytes).substr(p, kStampShape.size()), kStampShape);
-    };
+    auto isStampAt = [&](std::size_t p) { return hasShape(std::string_view(bytes).substr(p, kStampShape.size()), kStampShape); };
     std::vector<std::string> texts;
     for (std::size_t pos = 3; pos < bytes.size();) {
         if (!isStampAt(pos)) return std::nullopt;
-        std::size_t end = pos + kStampShape.size();
-        for (;;) {
-            end = bytes.find("\r\n", end);
-            if (end == std::string::npos) return std::nullopt;
-            if (end + 2 == bytes.size() || isStampAt(end + 2)) break;
-            end += 2;
-        }
+        std::size_t end = bytes.find("\r\n", pos + kStampShape.size());
+        while (end != std::string::npos && end + 2 != bytes.size() && !isStampAt(end + 2)) end = bytes.find("\r\n", end + 2);
+        if (end == std::string::npos) return std::nullopt;
         texts.push_back(bytes.substr(pos + kStampShape.size(), end - pos - kStampShape.size()));
         pos = end + 2;
     }
@@ -90,12 +100,9 @@ inline std::optional<std::vector<std::string>> parseSavedLog(const std::string& 
 inline bool isSaveReport(const std::string& text) { return hasShape(text, "Saved log ? chatlog-####-##-##_##-##-##.txt"); }
 
 // The lines without the reports of our own saves.
-inline std::vector<std::string> withoutSaveReports(const std::vector<std::string>& lines) {
-    std::vector<std::string> out;
-    for (const std::string& l : lines) {
-        if (!isSaveReport(l)) out.push_back(l);
-    }
-    return out;
+inline std::vector<std::string> withoutSaveReports(std::vector<std::string> lines) {
+    lines.erase(std::remove_if(lines.begin(), lines.end(), isSaveReport), lines.end());
+    return lines;
 }
 
 class ClientWindow {
@@ -118,14 +125,10 @@ public:
         ASSERT_TRUE(process_.start({clientBinary()}, dir_.path(), {x_.env(), asanOptions}, dir_.file("client.out")));
         // The window is found once it is mapped.
         std::string out;
-        waitUntil(
-            [&] {
-                return (xdotool({"search", "--onlyvisible", "--name", "^Veldra MQTT Chat$"}, &out) == 0 && !out.empty()) ||
-                       !process_.running();
-            },
-            std::chrono::seconds(60));
+        auto mapped = [&] { return xdotool({"search", "--onlyvisible", "--name", "^Veldra MQTT Chat$"}, &out) == 0 && !out.empty(); };
+        waitUntil([&] { return mapped() || !process_.running(); }, std::chrono::seconds(60));
         window_ = out.substr(0, out.find('\n'));
-        ASSERT_FALSE(window_.empty()) << "no window; client output:\n" << output() << "\nclient stacks:\n" << detail::stacksOf(process_.pid());
+        ASSERT_FALSE(window_.empty()) << "no window; client output:\n" << output() << "\nclient stacks:\n" << stacksOf(process_.pid());
         // The first frames may still be on their way; a click before them would be lost.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
@@ -150,26 +153,26 @@ public:
     // Presses Ctrl+S and returns the texts of the file it saved; `latency` is the time from the
     // key press to the file's appearance.
     std::vector<std::string> saveLog(std::chrono::milliseconds* latency = nullptr) {
-        const detail::Stamp before = detail::newestLogFile(dir());
+        // Earlier saves (each whole once read) go first: the file that appears is this one, even
+        // under the name of one saved in the same second.
+        for (const std::string& old : savedLogFiles(dir())) std::filesystem::remove(old);
         const auto start = std::chrono::steady_clock::now();
         key("ctrl+s");
-        detail::Stamp now = before;
-        while (now == before && std::chrono::steady_clock::now() < start + std::chrono::seconds(20)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            now = detail::newestLogFile(dir());
-        }
+        std::vector<std::string> saved;
+        waitUntil([&] { return !(saved = savedLogFiles(dir())).empty(); }, std::chrono::seconds(20));
         if (latency) *latency = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-        EXPECT_FALSE(now == before) << "Ctrl+S saved nothing";
-        if (now.first.empty()) return {};
+        if (saved.empty()) {
+            ADD_FAILURE() << "Ctrl+S saved nothing";
+            return {};
+        }
         // The client writes the file in pieces (its stdio buffer at a time) and closes it at the
         // end: only a file it no longer holds open is whole, however long a loaded machine keeps
         // it between two pieces.
-        EXPECT_TRUE(waitUntil([&] { return !holdsOpen(process_.pid(), now.first); }, std::chrono::seconds(20)))
-            << "the client kept " << now.first << " open";
-        const std::string bytes = readFile(now.first);
-        std::optional<std::vector<std::string>> lines = parseSavedLog(bytes);
-        EXPECT_TRUE(lines.has_value()) << "malformed log file " << now.first;
-        return lines ? *lines : std::vector<std::string>{};
+        EXPECT_TRUE(waitUntil([&] { return !holdsOpen(process_.pid(), saved[0]); }, std::chrono::seconds(20)))
+            << "the client kept " << saved[0] << " open";
+        std::optional<std::vector<std::string>> lines = parseSavedLog(readFile(saved[0]));
+        EXPECT_TRUE(lines.has_value()) << "malformed log file " << saved[0];
+        return lines.value_or(std::vector<std::string>{});
     }
     // Ends the program as the window system does when its window is closed (SDL turns the signal
     // into the same quit event) and returns the exit status.

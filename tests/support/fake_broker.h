@@ -5,23 +5,21 @@
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/support/text.h"
+#include "mqtt/broker_connection.h"
+#include "mqtt/sockets.h"
 #include "tests/support/loopback.h"
 #include "tests/support/test_support.h"
 
@@ -43,8 +41,7 @@ inline std::string publishBytes(const std::string& topic, const std::string& pay
 // Broker addresses that cannot be reached, each for another reason.
 struct Unreachable {
     const char* what;
-    std::string host;
-    std::string port;
+    std::string host, port;
 };
 inline std::vector<Unreachable> unreachableBrokers() {
     return {{"connection refused", "127.0.0.1", std::to_string(freeTcpPort())},
@@ -59,65 +56,57 @@ inline const std::string kDisconnect("\xE0\x00", 2);
 class FakeBroker {
 public:
     enum class Tls { None, Certificate, PreSharedKey };
-    // Certificate mode serves certPem/keyPem; pre-shared-key mode takes any identity with kTestPskKey.
+    // Certificate mode serves certPem/keyPem; pre-shared-key mode takes any identity with the key
+    // deadbeef0102.
     explicit FakeBroker(Tls tls = Tls::None, const std::string& certPem = "", const std::string& keyPem = "")
         : tls_(tls) {
         if (tls == Tls::None || !listener_.ok()) return;
-        ctx_ = SSL_CTX_new(TLS_server_method());
-        if (ctx_ != nullptr && tls == Tls::PreSharedKey) {
-            SSL_CTX_set_psk_server_callback(ctx_, pskCallback);
-            SSL_CTX_set_cipher_list(ctx_, "PSK");
-        } else if (ctx_ != nullptr && (SSL_CTX_use_certificate_chain_file(ctx_, certPem.c_str()) != 1 ||
-                                       SSL_CTX_use_PrivateKey_file(ctx_, keyPem.c_str(), SSL_FILETYPE_PEM) != 1)) {
-            SSL_CTX_free(ctx_);
-            ctx_ = nullptr;
+        ctx_.reset(SSL_CTX_new(TLS_server_method()));
+        if (ctx_ && tls == Tls::PreSharedKey) {
+            SSL_CTX_set_psk_server_callback(ctx_.get(), pskCallback);
+            SSL_CTX_set_cipher_list(ctx_.get(), "PSK");
+        } else if (ctx_ && (SSL_CTX_use_certificate_chain_file(ctx_.get(), certPem.c_str()) != 1 ||
+                            SSL_CTX_use_PrivateKey_file(ctx_.get(), keyPem.c_str(), SSL_FILETYPE_PEM) != 1)) {
+            ctx_.reset();
         }
     }
     ~FakeBroker() {
         stopping_ = true;
         if (thread_.joinable()) thread_.join();
         closeClient();
-        if (ctx_ != nullptr) SSL_CTX_free(ctx_);
     }
-    FakeBroker(const FakeBroker&) = delete;
-    FakeBroker& operator=(const FakeBroker&) = delete;
 
     bool listening() const { return listener_.ok() && (tls_ == Tls::None || ctx_ != nullptr); }
     std::string port() const { return listener_.portText(); }
 
     // Takes the client and, over TLS, completes the handshake.
     bool accept(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        pollfd p{listener_.fd(), POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return false;
-        client_ = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
-        if (client_ < 0 || tls_ == Tls::None) return client_ >= 0;
+        if (waitSocket(listener_.fd(), WaitFor::Read, SteadyClock::now() + timeout, nullptr) != WaitResult::Ready) return false;
+        client_.reset(::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (!client_.valid() || tls_ == Tls::None) return client_.valid();
         // Blocking, with a bound on every read: the handshake and each read below wait at most that.
         timeval tv{30, 0};
-        setsockopt(client_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        ssl_ = SSL_new(ctx_);
-        SSL_set_fd(ssl_, client_);
+        setsockopt(client_.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        ssl_ = SSL_new(ctx_.get());
+        SSL_set_fd(ssl_, client_.get());
         SSL_set_app_data(ssl_, this);
         if (SSL_accept(ssl_) != 1) return false;
         const char* name = SSL_get_servername(ssl_, TLSEXT_NAMETYPE_host_name);
-        std::lock_guard<std::mutex> lock(mutex_);
         serverName_ = name != nullptr ? name : "";
-        handshakeDone_ = true;
+        handshakeDone_ = true;   // publishes serverName_ and pskIdentity_ to the test's thread
         return true;
     }
 
     // Up to n bytes, fewer when the time-out passes or the client closes first.
     std::string read(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         std::string out;
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (out.size() < n && client_ >= 0) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            pollfd p{client_, POLLIN, 0};
+        const Deadline deadline = SteadyClock::now() + timeout;
+        while (out.size() < n && client_.valid()) {
             const bool held = ssl_ != nullptr && SSL_pending(ssl_) > 0;   // decrypted already, not in the socket
-            if (left.count() <= 0 || (!held && ::poll(&p, 1, static_cast<int>(left.count())) <= 0)) break;
+            if (!held && waitSocket(client_.get(), WaitFor::Read, deadline, nullptr) != WaitResult::Ready) break;
             std::string buf(std::min<std::size_t>(n - out.size(), 1 << 16), '\0');
             const long got = ssl_ != nullptr ? SSL_read(ssl_, buf.data(), static_cast<int>(buf.size()))
-                                             : ::recv(client_, buf.data(), buf.size(), 0);
+                                             : ::recv(client_.get(), buf.data(), buf.size(), 0);
             clientClosed_ = got <= 0;
             if (clientClosed_) break;
             out.append(buf.data(), static_cast<std::size_t>(got));
@@ -150,14 +139,13 @@ public:
     bool send(const std::string& bytes) {
         const long n = static_cast<long>(bytes.size());
         if (ssl_ != nullptr) return SSL_write(ssl_, bytes.data(), static_cast<int>(n)) == n;
-        return ::send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == n;
+        return ::send(client_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL) == n;
     }
 
     void closeClient() {
         if (ssl_ != nullptr) SSL_free(ssl_);
-        if (client_ >= 0) ::close(client_);
         ssl_ = nullptr;
-        client_ = -1;
+        client_.reset();
         ERR_clear_error();
     }
 
@@ -173,7 +161,7 @@ public:
             sigaddset(&pipe, SIGPIPE);
             pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
             bool accepted = false;
-            while (!stopping_ && client_ < 0) accepted = accept(std::chrono::milliseconds(50));
+            while (!stopping_ && !client_.valid()) accepted = accept(std::chrono::milliseconds(50));
             if (accepted) script(*this);
             scriptDone_ = true;
             closeClient();
@@ -184,37 +172,26 @@ public:
     }
     bool handshakeDone() const { return handshakeDone_; }
     bool scriptDone() const { return scriptDone_; }
-    // The server name and PSK identity the client sent; empty when none.
-    std::string serverName() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return serverName_;
-    }
-    std::string pskIdentity() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return pskIdentity_;
-    }
-
-    static constexpr unsigned char kTestPskKey[] = {0xde, 0xad, 0xbe, 0xef, 0x01, 0x02};
+    // The server name and PSK identity the client sent (empty when none); read once handshakeDone.
+    const std::string& serverName() const { return serverName_; }
+    const std::string& pskIdentity() const { return pskIdentity_; }
 
 private:
     static unsigned int pskCallback(SSL* ssl, const char* identity, unsigned char* psk, unsigned int maxPsk) {
-        auto* self = static_cast<FakeBroker*>(SSL_get_app_data(ssl));
-        std::lock_guard<std::mutex> lock(self->mutex_);
-        self->pskIdentity_ = identity != nullptr ? identity : "";
-        if (maxPsk < sizeof kTestPskKey) return 0;
-        std::memcpy(psk, kTestPskKey, sizeof kTestPskKey);
-        return sizeof kTestPskKey;
+        static constexpr unsigned char kKey[] = {0xde, 0xad, 0xbe, 0xef, 0x01, 0x02};
+        static_cast<FakeBroker*>(SSL_get_app_data(ssl))->pskIdentity_ = identity != nullptr ? identity : "";
+        if (maxPsk < sizeof kKey) return 0;
+        std::memcpy(psk, kKey, sizeof kKey);
+        return sizeof kKey;
     }
 
     Tls tls_;
     LoopbackListener listener_;
-    SSL_CTX* ctx_ = nullptr;
-    SSL* ssl_ = nullptr;
-    int client_ = -1;
+    SslCtxPtr ctx_;
+    SSL* ssl_ = nullptr;   // not SslPtr: its deleter takes the app data slot for PSK credentials
+    SocketFd client_;
     bool clientClosed_ = false;
-    mutable std::mutex mutex_;
-    std::string serverName_;
-    std::string pskIdentity_;
+    std::string serverName_, pskIdentity_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> handshakeDone_{false};
     std::atomic<bool> scriptDone_{false};

@@ -1,6 +1,7 @@
 // Reading a LogView in tests: its texts without the time stamps, and whether a text is there.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -11,22 +12,18 @@
 
 namespace vchat::testing {
 
-// Every stored line starts "dd.mm.yyyy, hh:mm:ss" and two spaces.
-inline constexpr std::size_t kStampedPrefix = 22;
-
-// The log's texts without their time stamps, oldest first.
+// The log's texts without their time stamps ("dd.mm.yyyy, hh:mm:ss" and two spaces), oldest first.
 inline std::vector<std::string> logTexts(const LogView& log) {
     std::lock_guard<std::mutex> lock(log.mutex);
     std::vector<std::string> texts;
-    for (const LogLine& line : log.lines) texts.push_back(line.text.substr(kStampedPrefix));
+    for (const LogLine& line : log.lines) texts.push_back(line.text.substr(22));
     return texts;
 }
 
 // How many lines read exactly `text`.
 inline int countLines(const LogView& log, const std::string& text) {
-    int n = 0;
-    for (const std::string& t : logTexts(log)) n += t == text;
-    return n;
+    const std::vector<std::string> texts = logTexts(log);
+    return static_cast<int>(std::count(texts.begin(), texts.end(), text));
 }
 
 inline bool logHas(const LogView& log, const std::string& text) { return countLines(log, text) > 0; }
@@ -37,10 +34,8 @@ inline bool waitForLine(const LogView& log, const std::string& text, std::chrono
 }
 
 inline bool logHasPrefix(const LogView& log, const std::string& prefix) {
-    for (const std::string& t : logTexts(log)) {
-        if (t.compare(0, prefix.size(), prefix) == 0) return true;
-    }
-    return false;
+    const std::vector<std::string> texts = logTexts(log);
+    return std::any_of(texts.begin(), texts.end(), [&](const std::string& t) { return startsWith(t, prefix); });
 }
 
 }  // namespace vchat::testing

@@ -5,8 +5,10 @@
 #include <memory>
 #include <string>
 
-#include "tests/support/process.h"
+#include "mqtt/broker_connection.h"
+#include "mqtt/sockets.h"
 #include "tests/support/loopback.h"
+#include "tests/support/process.h"
 #include "tests/support/test_support.h"
 
 namespace vchat::testing {
@@ -31,20 +33,22 @@ public:
     // goes on in the same file.
     bool restart() {
         kill();
-        return process_.start({"mosquitto", "-c", dir_.file("mosquitto.conf")}, "", {}, logPath(), -1, true) &&
-               waitForPort(port_, std::chrono::seconds(5));
+        auto accepts = [&] {
+            const int fd = tcpConnect("127.0.0.1", portText());
+            if (fd >= 0) closeSocket(fd);
+            return fd >= 0;
+        };
+        return process_.start({"mosquitto", "-c", dir_.file("mosquitto.conf")}, "", {}, dir_.file("mosquitto.log"), -1, true) &&
+               waitUntil(accepts, std::chrono::seconds(5));
     }
     // A broker still starting up can miss SIGTERM (it sets up its loop after the handler): after a
     // grace period it is killed outright rather than waited for forever.
     ~Mosquitto() { process_.stop(SIGTERM, std::chrono::seconds(5)); }
-    Mosquitto(const Mosquitto&) = delete;
-    Mosquitto& operator=(const Mosquitto&) = delete;
 
     int port() const { return port_; }
     std::string portText() const { return std::to_string(port_); }
     // Every line the broker logs.
-    std::string logPath() const { return dir_.file("mosquitto.log"); }
-    std::string log() const { return readFile(logPath()); }
+    std::string log() const { return readFile(dir_.file("mosquitto.log")); }
     // Waits until `text` stands at least `count` times in the broker's log.
     bool waitForLog(const std::string& text, int count = 1,
                     std::chrono::milliseconds timeout = std::chrono::seconds(20)) const {
@@ -52,9 +56,7 @@ public:
             [&] {
                 const std::string all = log();
                 int seen = 0;
-                for (std::size_t p = all.find(text); p != std::string::npos && seen < count; p = all.find(text, p + 1)) {
-                    ++seen;
-                }
+                for (std::size_t p = all.find(text); p != std::string::npos; p = all.find(text, p + 1)) ++seen;
                 return seen >= count;
             },
             timeout);

@@ -23,10 +23,6 @@ namespace vchat::testing {
 class Child {
 public:
     Child() = default;
-    explicit Child(const std::vector<std::string>& argv, const std::string& dir = "",
-                   const std::vector<std::string>& env = {}, const std::string& output = "") {
-        start(argv, dir, env, output);
-    }
     ~Child() { stop(SIGKILL); }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
@@ -37,25 +33,19 @@ public:
     // `keepFd` stays open in the child, every other descriptor above 2 is closed.
     bool start(const std::vector<std::string>& argv, const std::string& dir = "", const std::vector<std::string>& env = {},
                const std::string& output = "", int keepFd = -1, bool append = false) {
-        std::vector<std::string> environment;
-        for (char** e = environ; *e; ++e) {
-            const std::string name = std::string(*e).substr(0, std::string(*e).find('=') + 1);
-            bool replaced = false;
-            for (const std::string& x : env) replaced = replaced || x.compare(0, name.size(), name) == 0;
-            if (!replaced) environment.push_back(*e);
-        }
-        environment.insert(environment.end(), env.begin(), env.end());
+        // env(1) sets the variables and then runs the program in its place, under the same pid.
+        // Built before the fork: the child of a threaded process may not allocate.
+        std::vector<std::string> all = env.empty() ? std::vector<std::string>{} : std::vector<std::string>{"env"};
+        all.insert(all.end(), env.begin(), env.end());
+        all.insert(all.end(), argv.begin(), argv.end());
         std::vector<char*> args;
-        std::vector<char*> envp;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+        for (const std::string& a : all) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
-        envp.push_back(nullptr);
-        const std::string out = output.empty() ? "/dev/null" : output;
+        const char* out = output.empty() ? "/dev/null" : output.c_str();
         status_.reset();
         pid_ = fork();
         if (pid_ != 0) return pid_ > 0;
-        const int fd = open(out.c_str(), O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0600);
+        const int fd = open(out, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0600);
         const int in = open("/dev/null", O_RDONLY);
         if (fd < 0 || in < 0 || (!dir.empty() && chdir(dir.c_str()) != 0)) _exit(126);
         dup2(in, 0);
@@ -65,26 +55,24 @@ public:
             if (i != keepFd) close(i);
         }
         setpgid(0, 0);   // a terminal's Ctrl+C on the test must not reach the children directly
-        execvpe(args[0], args.data(), envp.data());
+        execvp(args[0], args.data());
         _exit(127);
     }
-    bool started() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
 
     // The exit status once the process has ended within `timeout` (128 + signal number when a
     // signal ended it), or nothing while it still runs.
     std::optional<int> wait(std::chrono::milliseconds timeout) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (pid_ > 0 && !status_) {
+        waitUntil([&] {
             int status = 0;
-            const pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            if (r != 0 || std::chrono::steady_clock::now() >= end) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+            if (pid_ > 0 && !status_ && waitpid(pid_, &status, WNOHANG) == pid_) {
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            return pid_ <= 0 || status_.has_value();
+        }, timeout);
         return status_;
     }
-    bool running() { return started() && !wait(std::chrono::milliseconds(0)); }
+    bool running() { return pid_ > 0 && !wait(std::chrono::milliseconds(0)); }
     void signal(int sig) {
         if (pid_ > 0 && !status_) ::kill(pid_, sig);
     }
@@ -104,7 +92,8 @@ private:
 inline int runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
                       std::string* output = nullptr, std::chrono::milliseconds timeout = std::chrono::seconds(120)) {
     TempDir dir;
-    Child child(argv, "", env, dir.file("out"));
+    Child child;
+    child.start(argv, "", env, dir.file("out"));
     const std::optional<int> status = child.wait(timeout);
     child.stop(SIGKILL);
     if (output) *output = readFile(dir.file("out"));

@@ -25,28 +25,23 @@ struct TestCerts {
 
 inline std::unique_ptr<TestCerts> makeTestCerts() {
     auto certs = std::make_unique<TestCerts>();
-    const std::string d = certs->dir.path();
-    const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
-    auto ca = [&](const std::string& name, const std::string& cn) {
-        return "openssl req -x509" + ec + "-keyout " + d + "/" + name + ".key -out " + d + "/" + name +
-               ".pem -days 2 -subj '/CN=" + cn + "' 2>/dev/null";
-    };
-    auto leaf = [&](const std::string& name, const std::string& cn, const std::string& san) {
-        writeFile(d + "/" + name + ".ext", "subjectAltName=" + san + "\n");
-        return "openssl req -new" + ec + "-keyout " + d + "/" + name + ".key -out " + d + "/" + name +
-               ".csr -subj '/CN=" + cn + "' 2>/dev/null && openssl x509 -req -in " + d + "/" + name +
-               ".csr -CA " + d + "/ca.pem -CAkey " + d + "/ca.key -set_serial " +
-               std::to_string(name.size() * 7 + name[0]) + " -days 2 -extfile " + d + "/" + name +
-               ".ext -out " + d + "/" + name + ".pem 2>/dev/null";
-    };
-    certs->ok =
-        runCommand(ca("ca", "vchat test CA")) == 0 && runCommand(ca("other", "unrelated CA")) == 0 &&
-        runCommand(leaf("server", "vchat test broker", "IP:127.0.0.1,DNS:localhost")) == 0 &&
-        runCommand(leaf("nameonly", "named broker", "DNS:broker.example")) == 0 &&
-        runCommand(leaf("iponly", "numbered broker", "IP:127.0.0.1")) == 0 &&
-        runCommand("openssl req -x509" + ec + "-keyout " + d + "/self.key -out " + d +
-                   "/self.pem -days 2 -subj '/CN=self signed broker' -addext "
-                   "'subjectAltName=IP:127.0.0.1' 2>/dev/null") == 0;
+    // key NAME ARGS...: a new P-256 key in NAME.key, and the request or self-signed NAME.pem ARGS
+    // ask for; leaf NAME CN SAN SERIAL: NAME.pem for a new key, signed by "ca".
+    const std::string script =
+        "set -e\ncd '" + certs->dir.path() + "'\n"
+        "key() { n=$1; shift; openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout $n.key \"$@\"; }\n"
+        "leaf() {\n"
+        "  key $1 -new -out $1.csr -subj \"/CN=$2\"\n"
+        "  echo \"subjectAltName=$3\" > $1.ext\n"
+        "  openssl x509 -req -in $1.csr -CA ca.pem -CAkey ca.key -set_serial $4 -days 2 -extfile $1.ext -out $1.pem\n"
+        "}\n"
+        "key ca -x509 -out ca.pem -days 2 -subj '/CN=vchat test CA'\n"
+        "key other -x509 -out other.pem -days 2 -subj '/CN=unrelated CA'\n"
+        "leaf server 'vchat test broker' IP:127.0.0.1,DNS:localhost 1\n"
+        "leaf nameonly 'named broker' DNS:broker.example 2\n"
+        "leaf iponly 'numbered broker' IP:127.0.0.1 3\n"
+        "key self -x509 -out self.pem -days 2 -subj '/CN=self signed broker' -addext subjectAltName=IP:127.0.0.1\n";
+    certs->ok = runCommand(script) == 0;
     return certs;
 }
 

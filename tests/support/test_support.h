@@ -1,24 +1,40 @@
-// Helpers shared by the tests on every platform: temporary directories, waiting, files. Loopback
-// sockets are in loopback.h.
+// Helpers shared by the tests on every platform: temporary directories, waiting, files, hex test
+// inputs, digit-shape checks and line lists. Loopback sockets are in loopback.h.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "tests/support/test_platform.h"
 
 namespace vchat::testing {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with everything in it when the object dies.
+// DejaVu Sans Mono of fonts-dejavu-core, as this test program sees it (drive Z: under wine).
+inline constexpr const char* kFontPath = VCHAT_TEST_FONT_DIR "/DejaVuSansMono.ttf";
+
+// A fresh directory under the system's temporary folder ($TMPDIR or /tmp on POSIX), removed with
+// everything in it when the object dies.
 class TempDir {
 public:
-    TempDir() : path_(makeTempDir()) {}
+    TempDir() {
+        // create_directory fails on a name that exists, so a random name that it creates is ours alone.
+        std::mt19937_64 random{std::random_device{}()};
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const auto dir = std::filesystem::temp_directory_path() / ("vchat-test-" + std::to_string(random()));
+            if (std::filesystem::create_directory(dir)) path_ = dir.generic_string();
+        }
+        if (path_.empty()) throw std::runtime_error("cannot create a temporary directory");
+    }
     ~TempDir() {
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
@@ -53,6 +69,44 @@ inline std::string readFile(const std::string& path) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// "0a0b" -> the two bytes 0a 0b. Test inputs only: expects an even count of hex digits.
+inline std::string fromHex(std::string_view hex) {
+    auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out.push_back(static_cast<char>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
+    }
+    return out;
+}
+
+// True when `text` has the shape of `shape`, in which '#' stands for any decimal digit.
+inline bool hasShape(std::string_view text, std::string_view shape) {
+    if (text.size() != shape.size()) return false;
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (shape[i] == '#' ? !digit : text[i] != shape[i]) return false;
+    }
+    return true;
+}
+
+inline bool allDigits(std::string_view text) {
+    return !text.empty() && hasShape(text, std::string(text.size(), '#'));
+}
+
+// "korvane-" and 20 lowercase hexadecimal digits.
+inline bool isClientId(const std::string& id) {
+    return id.size() == 28 && id.compare(0, 8, "korvane-") == 0 &&
+           id.find_first_not_of("0123456789abcdef", 8) == std::string::npos;
+}
+
+inline bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+inline bool contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 }  // namespace vchat::testing

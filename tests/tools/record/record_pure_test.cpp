@@ -6,7 +6,7 @@
 
 #include "actions/connection_defaults.h"
 #include "log/log_view.h"
-#include "tests/log/utc_clock.h"
+#include "tests/log/log_fixtures.h"
 #include "tests/support/jsonl_reader.h"
 #include "tests/support/test_support.h"
 #include "tools/record/backoff.h"
