@@ -41,6 +41,24 @@ struct ConnectFormValues {
     }
 };
 
+// Every field Send reads, as plain values.
+struct SendFormValues {
+    std::string message = "Hi";
+    std::string fromId = "1128103180";
+    std::string gatewayHex = "433d7d0c";
+    std::string channel = "Mesh Varnholt";
+    std::string shortName;
+    std::string longName;
+    std::string rootTopic = "vt";
+    std::string toId;
+    bool broadcast = false;
+
+    SendForm form() {
+        return SendForm{message, fromId, gatewayHex, channel, shortName, longName, rootTopic, toId,
+                        broadcast};
+    }
+};
+
 // What Connect and Disconnect act on, held as the app holds it; starts idle (Connect enabled,
 // Disconnect disabled).
 struct ConnectionPanel {

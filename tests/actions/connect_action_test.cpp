@@ -3,25 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "tests/actions/action_test_support.h"
-#include "tests/support/mosquitto.h"
-#include "tests/support/loopback.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
 namespace {
 
-using namespace std::chrono_literals;
 using testing::ConnectFormValues;
-using testing::logHas;
-using testing::logHasPrefix;
-using testing::logTexts;
-using testing::Mosquitto;
-using testing::waitUntil;
 
 const PresetChannels kPresets = makePresetChannels();
 
@@ -160,107 +151,6 @@ TEST(ConnectAction, RefusedWhileConnectedAndDisconnectRefusedWhileIdle) {
     EXPECT_FALSE(connectDisabled);
     EXPECT_TRUE(disconnectDisabled);
     EXPECT_TRUE(log.lines.empty());
-}
-
-// A real worker, and the state Connect and Disconnect change, per test.
-class ConnectWorker : public ::testing::Test, protected testing::ConnectionPanel {};
-
-// The whole cycle with a real worker and a real broker: form values reach the worker at Connect
-// time only, the preset notice comes once, the buttons follow the state.
-TEST_F(ConnectWorker, ConnectDisconnectAgainstALocalBroker) {
-    auto broker = Mosquitto::start();
-    ASSERT_TRUE(broker);
-    ConnectFormValues v;
-    v.port = broker->portText();
-    v.rootTopic = "first";
-    v.channel = "LongFast";
-    ConnectForm form = v.form();
-
-    connect(form, {&kPresets});
-    EXPECT_TRUE(connected);
-    EXPECT_TRUE(connectDisabled);
-    EXPECT_FALSE(disconnectDisabled);
-    EXPECT_EQ(v.channelPsk, "Ag==");
-    ASSERT_TRUE(waitUntil([&] { return logHas(log, "Subscribed: first/2/json/#"); }, 20s))
-        << ::testing::PrintToString(logTexts(log));
-    std::vector<std::string> texts = logTexts(log);
-    ASSERT_GE(texts.size(), 2u);
-    EXPECT_EQ(texts[0], "Preset channel detected (LongFast), using default PSK Ag==");
-    EXPECT_EQ(texts[1], "Connecting...");
-
-    // Edits after Connect do not reach the running worker.
-    v.rootTopic = "second";
-    v.decodeRaw = true;
-    connect(form, {&kPresets});
-    disconnect();
-    EXPECT_FALSE(connected);
-    EXPECT_FALSE(connectDisabled);
-    EXPECT_TRUE(disconnectDisabled);
-    EXPECT_FALSE(worker.running());
-    texts = logTexts(log);
-    EXPECT_EQ(texts.back(), "Disconnected.");
-    EXPECT_FALSE(logHasPrefix(log, "Subscribed: second"));
-    EXPECT_FALSE(logHas(log, "Subscribed: first/2/e/#"));
-    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Connecting..."), 1);
-
-    // The second Connect takes the edited form; the key field is no longer empty, so no notice.
-    log.clear();
-    connect(form, {&kPresets});
-    ASSERT_TRUE(waitUntil([&] { return logHas(log, "Subscribed: second/2/e/#"); }, 20s))
-        << ::testing::PrintToString(logTexts(log));
-    EXPECT_TRUE(logHas(log, "Subscribed: second/2/json/#"));
-    EXPECT_EQ(logTexts(log).front(), "Connecting...");
-    disconnect();
-    EXPECT_EQ(logTexts(log).back(), "Disconnected.");
-}
-
-TEST_F(ConnectWorker, HideSettingsAreTakenAtConnectTime) {
-    auto broker = Mosquitto::start();
-    ASSERT_TRUE(broker);
-    ConnectFormValues v;
-    v.port = broker->portText();
-    v.hideNodeinfo = true;
-    ConnectForm form = v.form();
-    connect(form, {&kPresets});
-    ASSERT_TRUE(waitUntil([&] { return logHas(log, "Subscribed: vt/2/json/#"); }, 20s));
-    v.hideNodeinfo = false;
-    v.hidePosition = true;
-
-    // The worker hears its own publishes through the broker.
-    worker.enqueuePublish("vt/2/json/nodeinfo/x", R"({"type":"nodeinfo"})");
-    worker.enqueuePublish("vt/2/json/position/x", R"({"type":"position"})");
-    ASSERT_TRUE(waitUntil([&] { return worker.publishesHandled() >= 2; }, 20s));
-    disconnect();
-    EXPECT_FALSE(logHasPrefix(log, "msg vt/2/json/nodeinfo/x"));
-    EXPECT_TRUE(logHas(log, "msg vt/2/json/position/x\n{\"type\":\"position\"}"))
-        << ::testing::PrintToString(logTexts(log));
-}
-
-TEST_F(ConnectWorker, FailedConnectStaysConnectedUntilDisconnect) {
-    const int closedPort = testing::freeTcpPort();
-    ASSERT_GT(closedPort, 0);
-    ConnectFormValues v;
-    v.port = std::to_string(closedPort);
-    ConnectForm form = v.form();
-
-    connect(form, {&kPresets});
-    ASSERT_TRUE(waitUntil([&] { return logHas(log, "error: TCP connect failed"); }, 30s))
-        << ::testing::PrintToString(logTexts(log));
-    EXPECT_TRUE(connected);
-    EXPECT_TRUE(connectDisabled);
-    EXPECT_FALSE(disconnectDisabled);
-
-    // A second Connect is refused until Disconnect joins the finished thread.
-    connect(form, {&kPresets});
-    std::vector<std::string> texts = logTexts(log);
-    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Connecting..."), 1);
-
-    disconnect();
-    EXPECT_FALSE(connected);
-    EXPECT_FALSE(connectDisabled);
-    EXPECT_TRUE(disconnectDisabled);
-    EXPECT_FALSE(worker.running());
-    EXPECT_EQ(logTexts(log).back(), "error: TCP connect failed");
 }
 
 }  // namespace

@@ -2,44 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "actions/connect_action.h"
 #include "tests/actions/action_test_support.h"
-#include "tests/support/mosquitto.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
 namespace {
 
-using namespace std::chrono_literals;
-using testing::ConnectFormValues;
-using testing::logHasPrefix;
+using testing::SendFormValues;
 using testing::logTexts;
-using testing::Mosquitto;
-using testing::waitUntil;
 
 const PresetChannels kPresets = makePresetChannels();
-
-// Every field Send reads, as plain values.
-struct SendFormValues {
-    std::string message = "Hi";
-    std::string fromId = "1128103180";
-    std::string gatewayHex = "433d7d0c";
-    std::string channel = "Mesh Varnholt";
-    std::string shortName;
-    std::string longName;
-    std::string rootTopic = "vt";
-    std::string toId;
-    bool broadcast = false;
-
-    SendForm form() {
-        return SendForm{message, fromId, gatewayHex, channel, shortName, longName, rootTopic, toId,
-                        broadcast};
-    }
-};
 
 TEST(ParseGatewayHex, ExactlyEightHexDigits) {
     const std::vector<std::pair<std::string, std::optional<std::uint32_t>>> cases = {
@@ -239,49 +215,6 @@ TEST_F(SendOnIdleWorker, EmptyMessageStillAdjustsButQueuesNothing) {
     send();
     expectFromIdAdjusted();
     EXPECT_EQ(worker.queuedCount(), 0u);
-}
-
-class SendWorker : public ::testing::Test, protected testing::ConnectionPanel {};
-
-// Send through a running worker: the published JSON carries the unsigned To ID.
-TEST_F(SendWorker, PublishesToTheGatewayTopicWithUnsignedToId) {
-    auto broker = Mosquitto::start();
-    ASSERT_TRUE(broker);
-    ConnectFormValues c;
-    c.port = broker->portText();
-    ConnectForm connectForm = c.form();
-    connect(connectForm, {&kPresets});
-    ASSERT_TRUE(waitUntil([&] { return logHasPrefix(log, "Subscribed: vt/2/json/#"); }, 20s));
-
-    SendFormValues v;
-    v.gatewayHex = "433D7D0C";
-    v.toId = "3000000000";
-    v.message = "unsigned";
-    SendForm form = v.form();
-    onSend(connected, form, log, worker, ResolveChannel{&kPresets});
-    v.toId = "-5";
-    v.message = "negative";
-    onSend(connected, form, log, worker, ResolveChannel{&kPresets});
-    const std::string sent = "sent -> vt/2/json/mqtt/!433d7d0c :: {\"from\":1128103180,";
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            int count = 0;
-            for (const std::string& t : logTexts(log)) count += t.compare(0, sent.size(), sent) == 0;
-            return count == 2;
-        },
-        20s))
-        << ::testing::PrintToString(logTexts(log));
-    disconnect();
-
-    std::vector<std::string> published;
-    for (const std::string& t : logTexts(log)) {
-        if (t.compare(0, sent.size(), sent) == 0) published.push_back(t);
-    }
-    ASSERT_EQ(published.size(), 2u);
-    EXPECT_NE(published[0].find(",\"to\":3000000000,\"payload\":\"unsigned\"}"), std::string::npos)
-        << published[0];
-    EXPECT_NE(published[1].find(",\"to\":4294967295,\"payload\":\"negative\"}"), std::string::npos)
-        << published[1];
 }
 
 }  // namespace
