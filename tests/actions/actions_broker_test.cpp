@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,16 +27,27 @@ using testing::waitUntil;
 
 const PresetChannels kPresets = makePresetChannels();
 
-// A real worker, and the state Connect and Disconnect change, per test.
-class ConnectWorker : public ::testing::Test, protected testing::ConnectionPanel {};
+// A real worker, and the state Connect and Disconnect change, per test; a broker on demand.
+class WithBroker : public ::testing::Test, protected testing::ConnectionPanel {
+protected:
+    // Starts a local broker and returns the form's values aimed at it (port empty if it failed).
+    ConnectFormValues formForBroker() {
+        broker = Mosquitto::start();
+        ConnectFormValues v;
+        if (broker) v.port = broker->portText();
+        return v;
+    }
+    std::unique_ptr<Mosquitto> broker;
+};
+
+class ConnectWorker : public WithBroker {};
+class SendWorker : public WithBroker {};
 
 // The whole cycle with a real worker and a real broker: form values reach the worker at Connect
 // time only, the preset notice comes once, the buttons follow the state.
 TEST_F(ConnectWorker, ConnectDisconnectAgainstALocalBroker) {
-    auto broker = Mosquitto::start();
+    ConnectFormValues v = formForBroker();
     ASSERT_TRUE(broker);
-    ConnectFormValues v;
-    v.port = broker->portText();
     v.rootTopic = "first";
     v.channel = "LongFast";
     ConnectForm form = v.form();
@@ -79,10 +91,8 @@ TEST_F(ConnectWorker, ConnectDisconnectAgainstALocalBroker) {
 }
 
 TEST_F(ConnectWorker, HideSettingsAreTakenAtConnectTime) {
-    auto broker = Mosquitto::start();
+    ConnectFormValues v = formForBroker();
     ASSERT_TRUE(broker);
-    ConnectFormValues v;
-    v.port = broker->portText();
     v.hideNodeinfo = true;
     ConnectForm form = v.form();
     connect(form, {&kPresets});
@@ -127,14 +137,10 @@ TEST_F(ConnectWorker, FailedConnectStaysConnectedUntilDisconnect) {
     EXPECT_EQ(logTexts(log).back(), "error: TCP connect failed");
 }
 
-class SendWorker : public ::testing::Test, protected testing::ConnectionPanel {};
-
 // Send through a running worker: the published JSON carries the unsigned To ID.
 TEST_F(SendWorker, PublishesToTheGatewayTopicWithUnsignedToId) {
-    auto broker = Mosquitto::start();
+    ConnectFormValues c = formForBroker();
     ASSERT_TRUE(broker);
-    ConnectFormValues c;
-    c.port = broker->portText();
     ConnectForm connectForm = c.form();
     connect(connectForm, {&kPresets});
     ASSERT_TRUE(waitUntil([&] { return logHasPrefix(log, "Subscribed: vt/2/json/#"); }, 20s));
