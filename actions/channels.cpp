@@ -1,6 +1,6 @@
-#include "mesh/ascii.h"
 #include "actions/channels.h"
 
+#include "mesh/ascii.h"
 #include "mesh/json_filter.h"
 
 namespace vchat {

@@ -1,7 +1,6 @@
 #include "mesh/envelope_display.h"
 
 #include "mesh/ascii.h"
-
 #include "mesh/channel_crypto.h"
 
 namespace vchat {

@@ -10,7 +10,6 @@
 
 namespace vchat {
 
-
 // What a line shown for received traffic (or said by the worker itself) is.
 enum class LineKind { Status, Json, Envelope, Raw };
 

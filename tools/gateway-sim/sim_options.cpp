@@ -4,12 +4,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
-#include <functional>
 #include <map>
 
+#include "mesh/ascii.h"
 #include "mesh/channel_crypto.h"
 #include "tools/common/long_options.h"
-#include "mesh/ascii.h"
 
 namespace vchat::sim {
 
