@@ -55,7 +55,7 @@ int main(int, char*[]) {
         return 1;
     }
     vchat::sdl::WindowPtr window(SDL_CreateWindow(kWindowTitle, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                                  vchat::kWindowWidth, vchat::kWindowHeight, SDL_WINDOW_SHOWN));
+                                                  vchat::kWindowWidth, vchat::kWindowHeight, SDL_WINDOW_HIDDEN));
     if (!window) {
         std::fprintf(stderr, kWindowFailed, SDL_GetError());
         return 1;
@@ -66,6 +66,10 @@ int main(int, char*[]) {
         std::fprintf(stderr, kRendererFailed, SDL_GetError());
         return 1;
     }
+    // Shown only now: an OpenGL renderer replaces the window it is given, so a window shown before
+    // would flash up and vanish, and whoever found it first (a window manager, a test) would hold
+    // a window that no longer exists.
+    SDL_ShowWindow(window.get());
     vchat::sdl::FontPtr font = loadFont();
     if (!font) {
         std::fputs(kNoFont, stderr);

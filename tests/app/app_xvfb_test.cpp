@@ -1,6 +1,6 @@
-// The real program on a virtual X display: its window matches the layout at sampled pixels, it
-// idles cheaply, it connects when the user types a broker in, and SIGTERM ends it with status 0
-// after the worker has said goodbye to the broker. Skipped only where Xvfb is not installed.
+// The real program on a virtual X display: its window is mapped once, matches the layout at sampled
+// pixels and idles cheaply, it connects when the user types a broker in, and SIGTERM ends it with
+// status 0 after the worker has said goodbye to the broker. Skipped only where Xvfb is not installed.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -82,6 +82,7 @@ protected:
         if (!onPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed (scripts/install-deps installs it)";
         ASSERT_TRUE(onPath("xdotool")) << "xdotool is missing (scripts/install-deps installs it)";
         ASSERT_TRUE(onPath("import")) << "imagemagick is missing (scripts/install-deps installs it)";
+        ASSERT_TRUE(onPath("xev")) << "x11-utils is missing (scripts/install-deps installs it)";
         ASSERT_EQ(access(clientBinary().c_str(), X_OK), 0) << "build veldra-chat first";
         ASSERT_TRUE(x.start()) << "could not start Xvfb";
     }
@@ -136,9 +137,31 @@ protected:
     std::optional<Screenshot> shot;
 };
 
-TEST_F(XvfbClient, WindowMatchesTheLayoutAndIdlesCheaply) {
+TEST_F(XvfbClient, WindowIsMappedOnceMatchesTheLayoutAndIdlesCheaply) {
+    // xev reports every window the server maps; a root property change shows it is listening.
+    testing::Child xev;
+    ASSERT_TRUE(xev.start({"stdbuf", "-oL", "xev", "-root", "-event", "substructure", "-event", "property"}, "",
+                          {x.env()}, logs.file("xev.out")));
+    ASSERT_TRUE(testing::waitUntil(
+        [&] {
+            testing::runProgram({"xprop", "-root", "-f", "_VCHAT_PROBE", "8s", "-set", "_VCHAT_PROBE", "1"}, {x.env()});
+            return readFile(logs.file("xev.out")).find("PropertyNotify") != std::string::npos;
+        },
+        20s));
     startClient();
     ASSERT_FALSE(HasFailure());
+    // A window shown before its renderer exists is replaced by it: it flashes up, and whoever
+    // found it first holds a window that is gone.
+    std::this_thread::sleep_for(500ms);
+    xev.stop(SIGTERM);
+    std::vector<std::string> mapped;
+    const std::string events = readFile(logs.file("xev.out"));
+    for (std::size_t at = events.find("MapNotify"); at != std::string::npos; at = events.find("MapNotify", at + 1)) {
+        const std::size_t window = events.find(", window 0x", events.find("event 0x", at));
+        mapped.push_back(std::to_string(std::stoul(events.substr(window + 9), nullptr, 16)));
+    }
+    EXPECT_EQ(mapped, std::vector<std::string>{client.window()}) << events;
+
     expectColour(0, 0, kPalette.background, "window corner");
     expectColour(1439, 699, kPalette.background, "window far corner");
     for (const SDL_Rect& p : kPanels) {
