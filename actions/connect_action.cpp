@@ -14,7 +14,7 @@ std::optional<std::string> applyPresetRule(std::string_view channel, std::string
 }
 
 std::string connectPort(std::string_view port, bool useTls) {
-    return std::string(useTls && port == kPlainPort ? kTlsPort : port);
+    return std::string(useTls && port == kDefaultPort ? kTlsPort : port);
 }
 
 MqttConfig buildConfig(const ConnectForm& form) {

@@ -18,12 +18,9 @@
 
 namespace vchat {
 
-inline constexpr std::string_view kDefaultChannelPsk = "Ag==";
 inline constexpr std::string_view kPresetNoticePrefix = "Preset channel detected (";
 inline constexpr std::string_view kPresetNoticeSuffix = "), using default PSK Ag==";
 inline constexpr std::string_view kConnectingText = "Connecting...";
-inline constexpr std::string_view kPlainPort = kDefaultPort;
-inline constexpr std::string_view kTlsPort = "8883";
 
 // What Connect reads from the form, as references into the app's widgets. Only `channelPsk` is
 // ever written (the preset rule).

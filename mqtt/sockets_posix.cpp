@@ -44,19 +44,11 @@ void StopSignal::reset() {
 }
 
 SocketError lastSocketError() {
-    switch (errno) {
-    case EAGAIN:
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-#endif
-        return SocketError::WouldBlock;
-    case EINPROGRESS:
-        return SocketError::InProgress;
-    case EINTR:
-        return SocketError::Interrupted;
-    default:
-        return SocketError::Other;
-    }
+    const int e = errno;
+    if (e == EAGAIN || e == EWOULDBLOCK) return SocketError::WouldBlock;
+    if (e == EINPROGRESS) return SocketError::InProgress;
+    if (e == EINTR) return SocketError::Interrupted;
+    return SocketError::Other;
 }
 
 int openStreamSocket(int family, int type, int protocol) {

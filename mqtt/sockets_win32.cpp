@@ -80,16 +80,11 @@ void StopSignal::reset() {
 }
 
 SocketError lastSocketError() {
-    switch (::WSAGetLastError()) {
-    case WSAEWOULDBLOCK:
-        return SocketError::WouldBlock;
-    case WSAEINPROGRESS:
-        return SocketError::InProgress;
-    case WSAEINTR:
-        return SocketError::Interrupted;
-    default:
-        return SocketError::Other;
-    }
+    const int e = ::WSAGetLastError();
+    if (e == WSAEWOULDBLOCK) return SocketError::WouldBlock;
+    if (e == WSAEINPROGRESS) return SocketError::InProgress;
+    if (e == WSAEINTR) return SocketError::Interrupted;
+    return SocketError::Other;
 }
 
 int openStreamSocket(int family, int type, int protocol) {

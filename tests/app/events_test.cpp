@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "log/log_file.h"
@@ -289,31 +290,18 @@ TEST_F(Events, ClicksOnDisabledConnectionButtonsDoNothing) {
 // The form's widgets reach the actions' records in the right places.
 TEST_F(Events, ConnectAndSendReadTheirOwnFields) {
     Form& f = app.form;
-    for (std::size_t i = 0; i < kFieldCount; ++i) f.fields[i].text = "field" + std::to_string(i);
-    f.boxes[kUseTls].ticked = true;
-    f.boxes[kTlsPskMode].ticked = true;
-    f.boxes[kVerifyServer].ticked = false;
-    f.boxes[kHidePosition].ticked = true;
-    f.boxes[kDecodeRaw].ticked = true;
     ConnectForm cf = connectForm(f);
-    const MqttConfig c = buildConfig(cf);
-    EXPECT_EQ(c.host, "field0");
-    EXPECT_EQ(c.port, "field1");
-    EXPECT_EQ(c.user, "field2");
-    EXPECT_EQ(c.password, "field3");
-    EXPECT_EQ(c.rootTopic, "field4");
-    EXPECT_EQ(c.channelPsk, "field10");
-    EXPECT_EQ(c.caPath, "field12");
-    EXPECT_EQ(c.pskIdentity, "field13");
-    EXPECT_EQ(c.pskKeyHex, "field14");
-    EXPECT_TRUE(c.useTls);
-    EXPECT_TRUE(c.tlsPsk);
-    EXPECT_FALSE(c.verifyServer);
-    EXPECT_TRUE(c.decodeRaw);
-    EXPECT_TRUE(c.hidePosition);
-    EXPECT_FALSE(c.hideNodeinfo || c.hideTelemetry || c.hideTraceroute);
-    EXPECT_EQ(&cf.channel, &f.fields[kChannel].text);
-    EXPECT_EQ(&cf.channelPsk, &f.fields[kChannelPsk].text);
+    const std::pair<const std::string*, FieldId> connectFields[] = {
+        {&cf.host, kBrokerHost},      {&cf.port, kPort},         {&cf.user, kUsername},
+        {&cf.password, kPassword},    {&cf.rootTopic, kRootTopic}, {&cf.channel, kChannel},
+        {&cf.channelPsk, kChannelPsk}, {&cf.caPath, kCaPath},     {&cf.pskIdentity, kPskIdentity},
+        {&cf.pskKeyHex, kPskKey}};
+    for (const auto& [member, id] : connectFields) EXPECT_EQ(member, &f.fields[id].text) << kFieldTable[id].caption;
+    const std::pair<const bool*, BoxId> connectBoxes[] = {
+        {&cf.decodeRaw, kDecodeRaw},         {&cf.hideNodeinfo, kHideNodeinfo}, {&cf.hidePosition, kHidePosition},
+        {&cf.hideTelemetry, kHideTelemetry}, {&cf.hideTraceroute, kHideTraceroute}, {&cf.useTls, kUseTls},
+        {&cf.verifyServer, kVerifyServer},   {&cf.tlsPskMode, kTlsPskMode}};
+    for (const auto& [member, id] : connectBoxes) EXPECT_EQ(member, &f.boxes[id].ticked) << kBoxTable[id].caption;
 
     SendForm sf = sendForm(f);
     EXPECT_EQ(&sf.message, &f.fields[kMessageLine].text);

@@ -2,21 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_support.h"
+
 namespace vchat {
 namespace {
 
-OutgoingText broadcastHi() {
-    OutgoingText message;
-    message.text = "Hi";
-    message.fromId = 1128103180;
-    message.toId = -1;
-    message.gatewayHex = "433D7D0C";
-    message.channel = 0;
-    return message;
-}
-
 TEST(BuildTextMessageJsonTest, BroadcastWithoutNames) {
-    EXPECT_EQ(buildTextMessageJson(broadcastHi(), 5),
+    EXPECT_EQ(buildTextMessageJson(testing::textHi(), 5),
               R"({"from":1128103180,"type":"sendtext","channel":0,"id":5,"to":4294967295,"payload":"Hi"})");
 }
 
@@ -56,7 +48,7 @@ TEST(BuildTextMessageJsonTest, Members) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        OutgoingText message = broadcastHi();
+        OutgoingText message = testing::textHi();
         c.edit(message);
         EXPECT_EQ(buildTextMessageJson(message, c.packetId), c.json);
     }

@@ -7,17 +7,10 @@
 #include <set>
 
 #include "tests/support/fake_broker.h"
+#include "tests/support/test_support.h"
 
 namespace vchat {
 namespace {
-
-OutgoingText validText() {
-    OutgoingText text;
-    text.text = "Hi";
-    text.fromId = 1128103180;
-    text.gatewayHex = "433D7D0C";
-    return text;
-}
 
 TEST(QueueText, QueuesOnlyNonEmptyTextForAnEightByteGateway) {
     struct Case {
@@ -34,7 +27,7 @@ TEST(QueueText, QueuesOnlyNonEmptyTextForAnEightByteGateway) {
     };
     for (const Case& c : cases) {
         MqttWorker worker;
-        OutgoingText text = validText();
+        OutgoingText text = testing::textHi();
         text.text = c.text;
         text.gatewayHex = c.gatewayHex;
         worker.queueText(text, MqttConfig{});
@@ -44,7 +37,7 @@ TEST(QueueText, QueuesOnlyNonEmptyTextForAnEightByteGateway) {
 
 TEST(QueueText, EmptyTextDrawsNoRandomNumber) {
     MqttWorker worker;
-    OutgoingText text = validText();
+    OutgoingText text = testing::textHi();
     text.text = "";
     std::srand(99);
     const int expected = std::rand();
@@ -63,7 +56,7 @@ TEST(WorkerQueueText, PacketIdsKeepBitsFifteenAndThirtyOneClear) {
     config.rootTopic = "r";
     std::srand(4242);
     constexpr int kMessages = 40;
-    for (int i = 0; i < kMessages; ++i) worker.queueText(validText(), config);
+    for (int i = 0; i < kMessages; ++i) worker.queueText(testing::textHi(), config);
     worker.start(config, &log);
     ASSERT_TRUE(broker.accept());
     ASSERT_FALSE(broker.readPacket().empty());   // CONNECT

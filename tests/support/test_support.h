@@ -1,5 +1,5 @@
 // Helpers shared by the tests on every platform: temporary directories, waiting, files, hex test
-// inputs, digit-shape checks and line lists. Loopback sockets are in loopback.h.
+// inputs, a text message to send, digit-shape checks and line lists. Loopback sockets are in loopback.h.
 #pragma once
 
 #include <algorithm>
@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "mesh/outgoing_text.h"
 #include "tests/support/test_platform.h"
 
 namespace vchat::testing {
@@ -79,6 +80,17 @@ inline std::string fromHex(std::string_view hex) {
         out.push_back(static_cast<char>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
     }
     return out;
+}
+
+// "Hi" from node 1128103180 to everyone on channel 0 through gateway 433D7D0C: a message the
+// send rules accept.
+inline OutgoingText textHi() {
+    OutgoingText message;
+    message.text = "Hi";
+    message.fromId = 1128103180;
+    message.gatewayHex = "433D7D0C";
+    message.channel = 0;
+    return message;
 }
 
 // True when `text` has the shape of `shape`, in which '#' stands for any decimal digit.
