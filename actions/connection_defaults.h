@@ -1,5 +1,6 @@
 // The connection settings a fresh client starts with: the settings form shows them and the recorder
-// takes them when an option is left out, so both talk to the same broker out of the box.
+// takes them when an option is left out, so both talk to the same broker out of the box. Beside
+// them, the two values Connect's rules put in: the TLS port and the preset channels' key.
 #pragma once
 
 #include <string_view>

@@ -1,5 +1,6 @@
 // Helpers shared by the tests on every platform: temporary directories, waiting, files, hex test
-// inputs, a text message to send, digit-shape checks and line lists. Loopback sockets are in loopback.h.
+// inputs, a text message to send, digit-shape checks and line lists. Loopback sockets are in
+// loopback.h.
 #pragma once
 
 #include <algorithm>
