@@ -87,14 +87,6 @@ struct LogLineImage {
     std::uint64_t drawnInFrame = 0;
 };
 
-// Work carried from frame to frame. Owned by the caller, used on the main thread only. Heights stay
-// for every line the walks have reached until the line leaves the store; textures stay only for the
-// lines drawn in the latest frame, so memory is bounded by what the area shows.
-//
-// Everything cached is dropped when the view, renderer, font (or its height, style, outline,
-// hinting, kerning, alignment), rectangle or wrap width differs from the previous frame. Textures
-// belong to the renderer: call resetLogDrawCache (or destroy the cache) before destroying the
-// renderer or the font it was used with.
 // What the cached heights and textures were made for.
 struct LogDrawKey {
     const LogView* view = nullptr;
@@ -109,6 +101,14 @@ struct LogDrawKey {
     int fontAlign = 0;
 };
 
+// Work carried from frame to frame. Owned by the caller, used on the main thread only. Heights stay
+// for every line the walks have reached until the line leaves the store; textures stay only for the
+// lines drawn in the latest frame, so memory is bounded by what the area shows.
+//
+// Everything cached is dropped when the view, renderer, font (or its height, style, outline,
+// hinting, kerning, alignment), rectangle or wrap width differs from the previous frame. Textures
+// belong to the renderer: call resetLogDrawCache (or destroy the cache) before destroying the
+// renderer or the font it was used with.
 struct LogDrawCache {
     LogDrawKey key;
 

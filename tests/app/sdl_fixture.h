@@ -14,7 +14,6 @@
 
 namespace vchat::testing {
 
-
 // SDL, TTF, the font and a software renderer on a window-sized surface, for one test.
 class SdlTest : public ::testing::Test {
 protected:

@@ -71,6 +71,8 @@ TEST(TextEditing, AppendsWholeEventsAndErasesWholeCharacters) {
         {"stray continuation byte", "a\xA9", "a"},
         {"continuation bytes only", "\x80\x80", "\x80"},
         {"too many continuation bytes", "\xC3\xA9\xA9", "\xC3\xA9"},
+        {"overlong form", "a\xC0\x80", "a\xC0"},                  // not a character: byte by byte
+        {"surrogate", "a\xED\xA0\x80", "a\xED\xA0"},
         {"empty", "", ""},
     };
     for (const Case& c : cases) {

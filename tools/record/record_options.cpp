@@ -91,7 +91,6 @@ std::string usageText() {
 
 bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, std::string& error) {
     RecordOptions o;
-
     const tools::Refusal fail{error};
     const std::map<std::string, tools::ValueOption> withValue = {
         {"--host", tools::nonEmptyValue("--host", "host", o.host, error)},
