@@ -23,6 +23,14 @@ MqttConfig buildConfig(const ConnectForm& form) {
     config.port = connectPort(form.port, form.useTls);
     config.user = form.user;
     config.password = form.password;
+    // TLS: a pre-shared key only counts while TLS itself is on.
+    config.useTls = form.useTls;
+    config.verifyServer = form.verifyServer;
+    config.caPath = form.caPath;
+    config.tlsPsk = form.useTls && form.tlsPskMode;
+    config.pskIdentity = form.pskIdentity;
+    config.pskKeyHex = form.pskKeyHex;
+    // What is subscribed to and how it is shown.
     config.rootTopic = form.rootTopic;
     config.decodeRaw = form.decodeRaw;
     config.channelPsk = form.channelPsk;
@@ -30,12 +38,6 @@ MqttConfig buildConfig(const ConnectForm& form) {
     config.hidePosition = form.hidePosition;
     config.hideTelemetry = form.hideTelemetry;
     config.hideTraceroute = form.hideTraceroute;
-    config.useTls = form.useTls;
-    config.verifyServer = form.verifyServer;
-    config.caPath = form.caPath;
-    config.tlsPsk = form.useTls && form.tlsPskMode;
-    config.pskIdentity = form.pskIdentity;
-    config.pskKeyHex = form.pskKeyHex;
     return config;
 }
 

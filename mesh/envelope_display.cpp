@@ -7,12 +7,6 @@ namespace vchat {
 
 namespace {
 
-constexpr std::string_view kRawLinePrefix = "RAW ";
-constexpr std::string_view kRawHexSeparator = "\nHEX: ";
-constexpr std::string_view kPacketParseFailedPrefix = "RAW envelope ok, MeshPacket parse failed (";
-constexpr std::string_view kPacketParseFailedSuffix = " bytes)";
-constexpr std::string_view kNoPskMarker = " no-psk ct=";
-constexpr std::string_view kDecryptFailedMarker = " decrypt-failed ct=";
 constexpr std::string_view kEllipsis = "...";
 
 bool isPrintable(unsigned char b) { return b >= 0x20 && b <= 0x7E; }
@@ -41,6 +35,10 @@ std::string extractText(std::string_view plaintext) {
     return std::string(plaintext);
 }
 
+// Each text sits beside the one function that writes it (constexpr: internal to this file).
+constexpr std::string_view kRawLinePrefix = "RAW ";
+constexpr std::string_view kRawHexSeparator = "\nHEX: ";
+
 std::string rawDumpLine(std::string_view topic, std::string_view payload) {
     std::string line;
     line.reserve(kRawLinePrefix.size() + topic.size() + kRawHexSeparator.size() + 2 * kRawHexLimit +
@@ -49,6 +47,9 @@ std::string rawDumpLine(std::string_view topic, std::string_view payload) {
     line.append(hexPreview(payload, kRawHexLimit));
     return line;
 }
+
+constexpr std::string_view kNoPskMarker = " no-psk ct=";
+constexpr std::string_view kDecryptFailedMarker = " decrypt-failed ct=";
 
 std::string packetLine(std::string_view label, const MeshPacket& packet, DecryptOutcome outcome,
                        std::string_view plaintext) {
@@ -70,6 +71,9 @@ std::string packetLine(std::string_view label, const MeshPacket& packet, Decrypt
     }
     return line;
 }
+
+constexpr std::string_view kPacketParseFailedPrefix = "RAW envelope ok, MeshPacket parse failed (";
+constexpr std::string_view kPacketParseFailedSuffix = " bytes)";
 
 std::string envelopeLine(std::string_view topic, std::string_view payload, const MqttConfig& settings) {
     Envelope envelope;

@@ -25,13 +25,6 @@ constexpr std::string_view kTcpConnectFailedText = "tcp_connect_failed";
 constexpr std::string_view kCtxNewFailedText = "SSL_CTX_new: ";
 constexpr std::string_view kLoadCaFailedText = "load CA failed: ";
 constexpr std::string_view kSslNewFailedText = "SSL_new: ";
-constexpr std::string_view kConnectFailedText = "SSL_connect failed: ";
-constexpr std::string_view kNoErrorText = "no_error";
-constexpr std::string_view kHandshakeTimeoutText = "handshake_timeout";
-constexpr std::string_view kErrorJoinText = " | ";
-constexpr std::string_view kVerifyResultText = " verify_result=";
-constexpr std::string_view kPeerSubjectText = " peer_subject=";
-constexpr std::string_view kIssuerText = " issuer=";
 constexpr std::string_view kOutOfMemoryText = "out of memory";
 
 // ---- Small helpers ---------------------------------------------------------------------------------
@@ -54,6 +47,14 @@ bool requireHostMatch(SSL* ssl, const std::string& host) {
     SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
     return SSL_set1_host(ssl, host.c_str()) == 1;
 }
+
+constexpr std::string_view kConnectFailedText = "SSL_connect failed: ";
+constexpr std::string_view kNoErrorText = "no_error";
+constexpr std::string_view kHandshakeTimeoutText = "handshake_timeout";
+constexpr std::string_view kErrorJoinText = " | ";
+constexpr std::string_view kVerifyResultText = " verify_result=";
+constexpr std::string_view kPeerSubjectText = " peer_subject=";
+constexpr std::string_view kIssuerText = " issuer=";
 
 // "SSL_connect failed: " + queued errors (or "no_error") + verify result + peer names. Drains the
 // thread's error queue.

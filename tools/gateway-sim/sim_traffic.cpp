@@ -119,12 +119,8 @@ KindContent kindContent(TrafficState& state, MessageKind kind, const SimNode& fr
         c.json = "{\"altitude\":" + decimal(altitude) + ",\"latitude_i\":" + decimal(latitude) +
                  ",\"longitude_i\":" + decimal(longitude) + ",\"precision_bits\":32,\"time\":" +
                  decimal(now) + "}";
-        c.proto = ProtoWriter{}
-                      .varint(1, latitude)
-                      .varint(2, longitude)
-                      .varint(3, altitude)
-                      .varint(4, static_cast<std::uint64_t>(now))
-                      .bytes;
+        c.proto = ProtoWriter{}.varint(1, latitude).varint(2, longitude).varint(3, altitude)
+                      .varint(4, static_cast<std::uint64_t>(now)).bytes;
         break;
     }
     case MessageKind::Telemetry: {
