@@ -6,10 +6,14 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/mqtt/three_packets.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
 namespace {
+
+using testing::expectThreePackets;
+using testing::kThreePackets;
 
 // A byte string from a literal that may hold zero bytes.
 template <std::size_t N>
@@ -120,21 +124,6 @@ TEST(PacketCodec, ParsePublishOnShortAndExactBodies) {
         EXPECT_EQ(topic, c.ok ? c.topic : "sentinel-topic");
         EXPECT_EQ(payload, c.ok ? c.payload : "sentinel-payload");
     }
-}
-
-// Three packets back to back: a PUBLISH, a PINGRESP and a CONNACK.
-const std::string kThreePackets =
-    B("\x30\x08\x00\x03" "a/b" "x\x00y") + B("\xD0\x00") + B("\x20\x02\x00\x05");
-
-void expectThreePackets(const std::vector<MqttPacket>& got) {
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0].type, 3);
-    EXPECT_EQ(got[0].flags, 0);
-    EXPECT_EQ(got[0].body, B("\x00\x03" "a/b" "x\x00y"));
-    EXPECT_EQ(got[1].type, 13);
-    EXPECT_EQ(got[1].body, "");
-    EXPECT_EQ(got[2].type, 2);
-    EXPECT_EQ(got[2].body, B("\x00\x05"));
 }
 
 TEST(FrameReader, FedOneByteAtATime) {

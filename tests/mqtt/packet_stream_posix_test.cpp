@@ -9,12 +9,15 @@
 #include <vector>
 
 #include "tests/mqtt/connection_pair.h"
+#include "tests/mqtt/three_packets.h"
 #include "tests/support/test_support.h"
 
 namespace vchat {
 namespace {
 
+using testing::expectThreePackets;
 using testing::fromHex;
+using testing::kThreePackets;
 
 class ReadPacketTest : public testing::ConnectionPair {
 protected:
@@ -30,21 +33,14 @@ TEST_F(ReadPacketTest, TimeOutIsNotAFailure) {
 }
 
 TEST_F(ReadPacketTest, PacketsReadAheadAreHandedOutWithoutWaiting) {
-    // A PUBLISH, a PINGRESP and a CONNACK in one write.
-    peerWrite(fromHex("30080003612f62780079" "d000" "20020005"));
+    peerWrite(kThreePackets);   // in one write
     std::vector<MqttPacket> got(1);
     ASSERT_EQ(readPacket(conn, stream, got[0], 2000), IoStatus::Ok);
     for (int i = 0; i < 2; ++i) {
         got.emplace_back();
         ASSERT_EQ(readPacket(conn, stream, got.back(), 0), IoStatus::Ok) << i;
     }
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0].type, 3);
-    EXPECT_EQ(got[0].body, fromHex("0003612f62780079"));
-    EXPECT_EQ(got[1].type, 13);
-    EXPECT_EQ(got[1].body, "");
-    EXPECT_EQ(got[2].type, 2);
-    EXPECT_EQ(got[2].body, fromHex("0005"));
+    expectThreePackets(got);
     MqttPacket none;
     EXPECT_EQ(readPacket(conn, stream, none, 0), IoStatus::NotReady);
 }
