@@ -78,7 +78,7 @@ public:
     // Standard output and error together: what clients sent, and progress.
     std::string output() const { return readFile(dir_.file("sim.out")); }
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
-        return waitUntil([&] { return output().find(text) != std::string::npos; }, timeout);
+        return waitForText(dir_.file("sim.out"), text, 1, timeout);
     }
     // Waits until `count` messages have been sent and recorded.
     bool waitSent(std::size_t count, std::chrono::milliseconds timeout) const {

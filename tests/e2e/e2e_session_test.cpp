@@ -23,7 +23,7 @@ protected:
 };
 
 TEST_F(E2eSession, TlsWithTestCaConnectsAndReceives) {
-    const std::unique_ptr<testing::TestCerts> certs = testing::makeTestCerts();
+    const std::unique_ptr<testing::TestCerts> certs = std::make_unique<testing::TestCerts>();
     ASSERT_TRUE(certs->ok);
     auto broker = Mosquitto::start(testing::tlsListenerConfig(certs->pem("server"), certs->key("server"), certs->pem("ca")));
     ASSERT_TRUE(broker);

@@ -13,8 +13,6 @@
 namespace vchat::e2e {
 namespace {
 
-using JsonObject = std::map<std::string, std::string>;
-
 std::string recorderBinary() { return std::string(VCHAT_BINARY_DIR) + "/tools/record/veldra-record"; }
 
 void requireRecorderTools() {
@@ -285,10 +283,7 @@ TEST_F(Recorder, KeepsEveryOneOfTwentyThousandMessagesSentAtFullSpeed) {
     for (const SentRecord& r : sim.sent()) expected.push_back(r.expected);
     ASSERT_EQ(expected.size(), 20000u);
     const std::string last = expected.back();
-    const auto deadline = Clock::now() + 120s;
-    while (Clock::now() < deadline && readFile(rec.path()).find(last) == std::string::npos) {
-        std::this_thread::sleep_for(200ms);
-    }
+    waitForText(rec.path(), last, 1, 120s);
     EXPECT_EQ(messageLines(rec.texts()), expected);
 }
 

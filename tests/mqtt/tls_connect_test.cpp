@@ -297,7 +297,7 @@ TEST(TlsPskConnect, KeyTextTable) {
 }
 
 TEST(TlsPskConnect, ServerNameIsSentInBothModes) {
-    auto certs = testing::makeTestCerts();
+    auto certs = std::make_unique<testing::TestCerts>();
     ASSERT_TRUE(certs->ok);
     for (bool psk : {false, true}) {
         FakeBroker server(psk ? FakeBroker::Tls::PreSharedKey : FakeBroker::Tls::Certificate, certs->pem("server"),

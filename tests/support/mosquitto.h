@@ -52,14 +52,7 @@ public:
     // Waits until `text` stands at least `count` times in the broker's log.
     bool waitForLog(const std::string& text, int count = 1,
                     std::chrono::milliseconds timeout = std::chrono::seconds(20)) const {
-        return waitUntil(
-            [&] {
-                const std::string all = log();
-                int seen = 0;
-                for (std::size_t p = all.find(text); p != std::string::npos; p = all.find(text, p + 1)) ++seen;
-                return seen >= count;
-            },
-            timeout);
+        return waitForText(dir_.file("mosquitto.log"), text, count, timeout);
     }
     // Kills the broker at once (SIGKILL), as a crash or a pulled cable would.
     void kill() { process_.stop(SIGKILL); }

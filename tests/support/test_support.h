@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "mesh/ascii.h"
 #include "mesh/outgoing_text.h"
 #include "tests/support/test_platform.h"
 
@@ -73,12 +74,21 @@ inline std::string readFile(const std::string& path) {
     return s.str();
 }
 
+// Waits until `text` stands at least `count` times in the file at `path` (a child's output or log).
+inline bool waitForText(const std::string& path, const std::string& text, int count, std::chrono::milliseconds timeout) {
+    return waitUntil([&] {
+        const std::string all = readFile(path);
+        int seen = 0;
+        for (std::size_t p = all.find(text); p != std::string::npos && seen < count; p = all.find(text, p + 1)) ++seen;
+        return seen >= count;
+    }, timeout);
+}
+
 // "0a0b" -> the two bytes 0a 0b. Test inputs only: expects an even count of hex digits.
 inline std::string fromHex(std::string_view hex) {
-    auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
     std::string out;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out.push_back(static_cast<char>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
+        out.push_back(static_cast<char>(hexDigitValue(hex[i]) << 4 | hexDigitValue(hex[i + 1])));
     }
     return out;
 }
