@@ -1,6 +1,7 @@
 // veldra-record as a process against a real mosquitto: the lines it records are the client's own
-// (by its line builder, and as the real client saved them under Xvfb), it rides out a broker restart and a refused login, ends cleanly on SIGTERM, reopens its file on
-// SIGHUP, keeps every message of a flood, and refuses bad options.
+// (by its line builder, and as the real client saved them under Xvfb), it rides out a broker
+// restart and a refused login, ends cleanly on SIGTERM, reopens its file on SIGHUP, keeps every
+// message of a flood, and refuses bad options.
 #include <ctime>
 
 #include "log/log_view.h"
