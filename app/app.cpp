@@ -44,17 +44,21 @@ void saveAndReport(App& app, std::string_view failureText) {
 void focus(App& app, std::optional<FieldId> id) {
     for (TextField& field : app.form.fields) field.focused = false;
     app.focusedField = id;
-    if (id) app.form.fields[*id].focused = true;
+    if (!id) return;
+    TextField& field = app.form.fields[*id];
+    field.focused = true;
+    // An input method places its candidate window by this, below the field being typed into.
+    SDL_SetTextInputRect(&field.rect);
 }
 
 bool ctrlHeld(std::uint16_t mod) { return (mod & (KMOD_LCTRL | KMOD_RCTRL)) != 0; }
 
 void setColour(SDL_Renderer* renderer, SDL_Color c) { SDL_SetRenderDrawColor(renderer, c.r, c.g, c.b, c.a); }
 
-void drawFieldWithCaption(App& app, SDL_Renderer* renderer, TTF_Font* font, const TextField& field) {
+void drawFieldWithCaption(App& app, SDL_Renderer* renderer, text::FontSet& fonts, const TextField& field) {
     // drawLabel skips an empty caption (the message line has none).
-    drawLabel(renderer, font, field.label, field.rect.x, field.rect.y - kLabelOffset);
-    drawTextField(renderer, font, field, app.ticks());
+    drawLabel(renderer, fonts, field.label, field.rect.x, field.rect.y - kLabelOffset);
+    drawTextField(renderer, fonts, field, app.ticks());
 }
 
 }  // namespace
@@ -166,7 +170,7 @@ std::size_t drainEvents(App& app) {
     return handled;
 }
 
-void drawFrame(App& app, SDL_Renderer* renderer, TTF_Font* font) {
+void drawFrame(App& app, SDL_Renderer* renderer, text::FontSet& fonts) {
     setColour(renderer, kPalette.background);
     SDL_RenderClear(renderer);
     for (const SDL_Rect& panel : kPanels) {
@@ -175,7 +179,7 @@ void drawFrame(App& app, SDL_Renderer* renderer, TTF_Font* font) {
         setColour(renderer, kPalette.border);
         SDL_RenderDrawRect(renderer, &panel);
     }
-    drawWrappedCentered(renderer, font, std::string(kNoticeText), kNoticeRect, kPalette.caption);
+    drawWrappedCentered(renderer, fonts, std::string(kNoticeText), kNoticeRect, kPalette.caption);
 
     const Form& form = app.form;
     const bool showPsk = pskFieldsVisible(form);
@@ -185,17 +189,17 @@ void drawFrame(App& app, SDL_Renderer* renderer, TTF_Font* font) {
                 if (!showPsk) break;
                 [[fallthrough]];
             case DrawKind::field:
-                drawFieldWithCaption(app, renderer, font, form.fields[item.index]);
+                drawFieldWithCaption(app, renderer, fonts, form.fields[item.index]);
                 break;
             case DrawKind::box:
-                drawCheckbox(renderer, font, form.boxes[item.index]);
+                drawCheckbox(renderer, fonts, form.boxes[item.index]);
                 break;
             case DrawKind::button:
-                drawButton(renderer, font, form.buttons[item.index]);
+                drawButton(renderer, fonts, form.buttons[item.index]);
                 break;
         }
     }
-    drawLog(renderer, font, app.log, app.logCache);
+    drawLog(renderer, fonts, app.log, app.logCache);
 }
 
 std::uint32_t frameWaitMs(std::uint64_t frameMs) {
@@ -214,7 +218,7 @@ FrameInputs frameInputs(const App& app) {
     return inputs;
 }
 
-void runMainLoop(App& app, SDL_Renderer* renderer, TTF_Font* font) {
+void runMainLoop(App& app, SDL_Renderer* renderer, text::FontSet& fonts) {
     std::optional<FrameInputs> shown;
     while (!app.quitRequested) {
         const std::uint64_t frameStart = SDL_GetTicks64();
@@ -222,7 +226,7 @@ void runMainLoop(App& app, SDL_Renderer* renderer, TTF_Font* font) {
         const FrameInputs inputs = frameInputs(app);
         // Window-system events (exposure, focus) count as events too, so a damaged window is redrawn.
         if (events > 0 || shown != inputs || app.quitRequested) {
-            drawFrame(app, renderer, font);
+            drawFrame(app, renderer, fonts);
             SDL_RenderPresent(renderer);
             shown = inputs;
         }

@@ -69,7 +69,7 @@ std::size_t drainEvents(App& app);
 // ---- The frame -----------------------------------------------------------------------------------
 
 // Clears the window, draws the panels, the notice, the form and, last, the log. Does not present.
-void drawFrame(App& app, SDL_Renderer* renderer, TTF_Font* font);
+void drawFrame(App& app, SDL_Renderer* renderer, text::FontSet& fonts);
 
 // ---- The loop and shut-down ------------------------------------------------------------------------
 
@@ -98,7 +98,7 @@ FrameInputs frameInputs(const App& app);
 // Until quit is requested: drains events, draws and presents a frame, waits out a fast frame.
 // A frame that would repeat the one on screen exactly (no event handled, same FrameInputs) is not
 // drawn again, so an idle window costs next to nothing on displays whose present does not wait.
-void runMainLoop(App& app, SDL_Renderer* renderer, TTF_Font* font);
+void runMainLoop(App& app, SDL_Renderer* renderer, text::FontSet& fonts);
 
 // At exit: stops and joins the worker if a Connect started it; the buttons are left as they are.
 // Then drops the log's textures, which must go before the renderer does.

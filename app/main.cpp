@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "app/app.h"
+#include "text/font_set.h"
 
 namespace {
 
@@ -28,13 +29,14 @@ constexpr const char* kNoFont = "No TTF font found. Install DejaVuSans/Arial and
 constexpr int kNodeNumberBase = 341220250;
 constexpr int kNodeNumberSpan = 999999999;
 
-vchat::sdl::FontPtr loadFont() {
+vchat::sdl::FontPtr loadFont(const char*& opened) {
     for (const char* path : kFontCandidates) {
         // A cheap existence check first: TTF_OpenFont's own failure text is no help to the user.
         std::FILE* file = std::fopen(path, "rb");
         if (!file) continue;
         std::fclose(file);
         vchat::sdl::FontPtr font(TTF_OpenFont(path, kFontPointSize));
+        opened = path;
         if (font) return font;
     }
     return nullptr;
@@ -70,19 +72,25 @@ int main(int, char*[]) {
     // would flash up and vanish, and whoever found it first (a window manager, a test) would hold
     // a window that no longer exists.
     SDL_ShowWindow(window.get());
-    vchat::sdl::FontPtr font = loadFont();
+    const char* fontPath = nullptr;
+    vchat::sdl::FontPtr font = loadFont(fontPath);
     if (!font) {
         std::fputs(kNoFont, stderr);
         return 1;
     }
+    // Characters the main font lacks come from the system's fonts, each opened when first needed.
+    const char* family = TTF_FontFaceFamilyName(font.get());
+    vchat::text::FontSet fonts = vchat::text::makeFontSet(font.get(), fontPath, kFontPointSize,
+                                                          vchat::text::findFallbackFonts(family ? family : ""));
 
     vchat::App app(static_cast<std::uint32_t>(nodeNumber));
     SDL_StartTextInput();
-    vchat::runMainLoop(app, renderer.get(), font.get());
+    vchat::runMainLoop(app, renderer.get(), fonts);
 
     // The worker thread ends before any SDL object goes; the app's own memory goes last.
     vchat::shutDownApp(app);
     SDL_StopTextInput();
+    fonts = vchat::text::FontSet{};
     font.reset();
     renderer.reset();
     window.reset();

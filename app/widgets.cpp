@@ -1,8 +1,10 @@
 #include "app/widgets.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "mesh/utf8.h"
+#include "text/text_render.h"
 
 namespace vchat {
 
@@ -32,17 +34,9 @@ void copySurface(SDL_Renderer* renderer, const SurfacePtr& surface, int x, int y
     SDL_RenderCopy(renderer, texture.get(), nullptr, &dst);
 }
 
-SurfacePtr renderLine(TTF_Font* font, const std::string& text, SDL_Color colour) {
-    if (text.empty()) return nullptr;
-    return SurfacePtr(TTF_RenderUTF8_Blended(font, text.c_str(), colour));
-}
-
-// Width in pixels; a text the font cannot measure counts as fitting, it will not be drawn either.
-int textWidth(TTF_Font* font, const char* text) {
-    int w = 0;
-    int h = 0;
-    if (TTF_SizeUTF8(font, text, &w, &h) != 0) return 0;
-    return w;
+SurfacePtr renderLine(text::FontSet& fonts, const std::string& line, SDL_Color colour) {
+    if (line.empty()) return nullptr;
+    return text::renderText(fonts, line, colour);
 }
 
 }  // namespace
@@ -79,39 +73,28 @@ std::string shownText(const TextField& field) {
     return field.masked ? std::string(field.text.size(), '*') : field.text;
 }
 
-std::string fitTail(TTF_Font* font, const std::string& text, int width) {
-    if (textWidth(font, text.c_str()) <= width) return text;
-    std::size_t lo = 0;
-    std::size_t hi = text.size();
-    while (lo < hi) {
-        const std::size_t mid = lo + (hi - lo) / 2;
-        if (textWidth(font, text.c_str() + mid) > width) {
-            lo = mid + 1;
-        } else {
-            hi = mid;
-        }
-    }
-    return text.substr(lo);
+std::string fitTail(text::FontSet& fonts, const std::string& line, int width) {
+    return line.substr(text::fitTailStart(fonts, line, width));
 }
 
 bool caretVisible(std::uint64_t ticksMs) { return (ticksMs / kCaretBlinkMs) % 2 == 0; }
 
-void drawTextField(SDL_Renderer* renderer, TTF_Font* font, const TextField& field, std::uint64_t ticksMs) {
+void drawTextField(SDL_Renderer* renderer, text::FontSet& fonts, const TextField& field, std::uint64_t ticksMs) {
     const SDL_Rect& r = field.rect;
     fill(renderer, r, field.focused ? kFieldFillFocused : kFieldFill);
     outline(renderer, r, field.focused ? kFieldOutlineFocused : kPalette.border);
     if (field.focused) outline(renderer, SDL_Rect{r.x + 1, r.y + 1, r.w - 2, r.h - 2}, kFieldInnerOutlineFocused);
 
-    const std::string shown = fitTail(font, shownText(field), r.w - 2 * kFieldTextInset);
+    const std::string shown = fitTail(fonts, shownText(field), r.w - 2 * kFieldTextInset);
     SDL_RenderSetClipRect(renderer, &r);
-    int ty = r.y + (r.h - TTF_FontHeight(font)) / 2;
+    int ty = r.y + (r.h - TTF_FontHeight(fonts.main)) / 2;
     if (ty < r.y + kFieldTextMinTop) ty = r.y + kFieldTextMinTop;
-    copySurface(renderer, renderLine(font, shown, kPalette.foreground), r.x + kFieldTextInset, ty);
+    copySurface(renderer, renderLine(fonts, shown, kPalette.foreground), r.x + kFieldTextInset, ty);
 
     if (field.focused) {
         int tw = 0;
         int th = 0;
-        if (TTF_SizeUTF8(font, shown.c_str(), &tw, &th) != 0) tw = th = 0;
+        if (!text::measureText(fonts, shown, tw, th)) tw = th = 0;
         if (caretVisible(ticksMs)) {
             // One pixel right of the visible end of the text.
             const int cx = r.x + tw + kFieldTextInset + 1;
@@ -122,31 +105,30 @@ void drawTextField(SDL_Renderer* renderer, TTF_Font* font, const TextField& fiel
     SDL_RenderSetClipRect(renderer, nullptr);
 }
 
-void drawButton(SDL_Renderer* renderer, TTF_Font* font, const Button& button) {
+void drawButton(SDL_Renderer* renderer, text::FontSet& fonts, const Button& button) {
     const SDL_Rect& r = button.rect;
     fill(renderer, r, button.disabled ? kPalette.buttonDisabled : kPalette.accent);
     outline(renderer, r, kButtonOutline);
-    SurfacePtr text = renderLine(font, button.label, kButtonText);
-    if (text) copySurface(renderer, text, r.x + (r.w - text->w) / 2, r.y + (r.h - text->h) / 2);
+    SurfacePtr label = renderLine(fonts, button.label, kButtonText);
+    if (label) copySurface(renderer, label, r.x + (r.w - label->w) / 2, r.y + (r.h - label->h) / 2);
 }
 
-void drawCheckbox(SDL_Renderer* renderer, TTF_Font* font, const Checkbox& box) {
+void drawCheckbox(SDL_Renderer* renderer, text::FontSet& fonts, const Checkbox& box) {
     const SDL_Rect square{box.rect.x, box.rect.y, kBoxSize, kBoxSize};
     fill(renderer, square, kCheckboxFill);
     outline(renderer, square, kPalette.border);
     if (box.ticked) fill(renderer, SDL_Rect{square.x + 4, square.y + 4, kBoxSize - 8, kBoxSize - 8}, kPalette.accent);
-    copySurface(renderer, renderLine(font, box.label, kPalette.foreground), square.x + kBoxSize + 8, square.y + 1);
+    copySurface(renderer, renderLine(fonts, box.label, kPalette.foreground), square.x + kBoxSize + 8, square.y + 1);
 }
 
-void drawLabel(SDL_Renderer* renderer, TTF_Font* font, const std::string& text, int x, int y) {
-    copySurface(renderer, renderLine(font, text, kPalette.caption), x, y);
+void drawLabel(SDL_Renderer* renderer, text::FontSet& fonts, const std::string& label, int x, int y) {
+    copySurface(renderer, renderLine(fonts, label, kPalette.caption), x, y);
 }
 
-void drawWrappedCentered(SDL_Renderer* renderer, TTF_Font* font, const std::string& text,
+void drawWrappedCentered(SDL_Renderer* renderer, text::FontSet& fonts, const std::string& notice,
                          const SDL_Rect& rect, SDL_Color colour) {
-    if (text.empty()) return;
-    const Uint32 wrap = rect.w > 0 ? static_cast<Uint32>(rect.w) : 0;
-    SurfacePtr surface(TTF_RenderUTF8_Blended_Wrapped(font, text.c_str(), colour, wrap));
+    if (notice.empty()) return;
+    SurfacePtr surface = text::renderWrapped(fonts, notice, colour, std::max(rect.w, 0));
     if (!surface) return;
     SDL_RenderSetClipRect(renderer, &rect);
     copySurface(renderer, surface, rect.x + (rect.w - surface->w) / 2, rect.y + (rect.h - surface->h) / 2);

@@ -4,7 +4,7 @@
 //
 // Widgets are plain records. They hold no behaviour: the main loop hit-tests clicks, routes typing and
 // calls the drawing functions every frame. Text is bytes (UTF-8, never validated): appending, erasing,
-// masking and fitting count bytes; only the font renderer reads them as UTF-8.
+// masking count bytes; only fitting and drawing read them as UTF-8 (text/text_render.h).
 //
 // Error convention: nothing here fails visibly. A text the font cannot render is skipped for that
 // frame; drawing functions never change the widget they draw.
@@ -13,7 +13,8 @@
 #include <SDL.h>
 #include <SDL_ttf.h>
 
-#include "log/sdl_handles.h"
+#include "text/font_set.h"
+#include "text/sdl_handles.h"
 
 #include <cstdint>
 #include <string>
@@ -86,9 +87,9 @@ void appendText(TextField& field, std::string_view bytes);
 void eraseLastCharacter(TextField& field);
 // What the field shows before fitting: its text, or one "*" per byte when masked.
 std::string shownText(const TextField& field);
-// The longest tail of `text` (cut at any byte) whose rendered width is at most `width` pixels;
-// `text` itself when it fits, empty when not even its last byte fits.
-std::string fitTail(TTF_Font* font, const std::string& text, int width);
+// The longest tail of `text` (cut between clusters, never inside one) whose rendered width is at
+// most `width` pixels; `text` itself when it fits, empty when not even its last cluster fits.
+std::string fitTail(text::FontSet& fonts, const std::string& text, int width);
 // The caret is drawn during the even 500 ms periods of the clock.
 bool caretVisible(std::uint64_t ticksMs);
 
@@ -96,13 +97,13 @@ bool caretVisible(std::uint64_t ticksMs);
 
 // Box, outline, focus outlines, fitted text and, when focused and `ticksMs` says so, the caret.
 // Does not draw the caption. Leaves no clip rectangle set.
-void drawTextField(SDL_Renderer* renderer, TTF_Font* font, const TextField& field, std::uint64_t ticksMs);
-void drawButton(SDL_Renderer* renderer, TTF_Font* font, const Button& button);
-void drawCheckbox(SDL_Renderer* renderer, TTF_Font* font, const Checkbox& box);
+void drawTextField(SDL_Renderer* renderer, text::FontSet& fonts, const TextField& field, std::uint64_t ticksMs);
+void drawButton(SDL_Renderer* renderer, text::FontSet& fonts, const Button& button);
+void drawCheckbox(SDL_Renderer* renderer, text::FontSet& fonts, const Checkbox& box);
 // A caption in the caption colour with its top-left corner at (x, y); nothing for an empty text.
-void drawLabel(SDL_Renderer* renderer, TTF_Font* font, const std::string& text, int x, int y);
+void drawLabel(SDL_Renderer* renderer, text::FontSet& fonts, const std::string& text, int x, int y);
 // `text` wrapped at rect.w (line feeds start new lines), centred both ways in `rect` and clipped to it.
-void drawWrappedCentered(SDL_Renderer* renderer, TTF_Font* font, const std::string& text,
+void drawWrappedCentered(SDL_Renderer* renderer, text::FontSet& fonts, const std::string& text,
                          const SDL_Rect& rect, SDL_Color colour);
 
 }  // namespace vchat

@@ -6,6 +6,7 @@
 // Run: build-*/bench/frame_bench --benchmark_repetitions=15 --benchmark_report_aggregates_only=true
 #include "app/app.h"
 #include "log/log_draw.h"
+#include "text/font_set.h"
 
 #include <benchmark/benchmark.h>
 
@@ -29,6 +30,7 @@ enum class LogKind { empty, ordinary, longest };
 // SDL, the font and a 1440 x 700 software canvas, made once for the whole run.
 struct Stage {
     sdl::FontPtr font;
+    text::FontSet fonts;   // with the system's fallback fonts, as the program runs
     sdl::SurfacePtr surface;
     sdl::RendererPtr renderer;
 
@@ -51,6 +53,7 @@ private:
             std::fprintf(stderr, "font or renderer missing: %s\n", SDL_GetError());
             std::exit(1);
         }
+        fonts = text::makeFontSet(font.get(), kFontPath, 16, text::findFallbackFonts("DejaVu Sans Mono"));
     }
 };
 
@@ -113,13 +116,13 @@ void timeDraws(benchmark::State& state, Draw draw) {
 // The whole frame as the main loop draws it, minus the present.
 void BM_Frame(benchmark::State& state) {
     Stage& stage = Stage::get();
-    timeDraws(state, [&](App& a) { drawFrame(a, stage.renderer.get(), stage.font.get()); });
+    timeDraws(state, [&](App& a) { drawFrame(a, stage.renderer.get(), stage.fonts); });
 }
 
 // The log view alone, with the same warm cache.
 void BM_LogOnly(benchmark::State& state) {
     Stage& stage = Stage::get();
-    timeDraws(state, [&](App& a) { drawLog(stage.renderer.get(), stage.font.get(), a.log, a.logCache); });
+    timeDraws(state, [&](App& a) { drawLog(stage.renderer.get(), stage.fonts, a.log, a.logCache); });
 }
 
 // The log drawn the plain way: every stored line rendered to measure it on every frame.

@@ -1,5 +1,7 @@
 #include "log/log_draw.h"
 
+#include "text/text_render.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -65,7 +67,7 @@ int toInt(std::int64_t value) {
 // What one frame's renders need besides the line.
 struct FrameContext {
     SDL_Renderer* renderer;
-    TTF_Font* font;
+    text::FontSet& fonts;
     int wrapWidth;
     int visibleW;   // columns of an image that can show: from the text inset to the right edge
     int visibleH;   // rows that can show: a line never starts above the top inset
@@ -82,11 +84,11 @@ struct FrameContext {
 // end at every CR and every LF before any word wrapping, and each row depends only on the text up
 // to its own end, so the part's rows are the whole image's top rows; an image of more than one row is
 // as wide as the wrap width. The caller checks both the height and the width of what it gets.
-std::optional<std::size_t> shortenedLength(const FrameContext& context, const std::string& text) {
+std::optional<std::size_t> shortenedLength(const FrameContext& context, const std::string& line) {
     // Without wrapping, the widest row anywhere in the line sets the image's width.
     if (context.wrapWidth <= 0 || context.lineSkip <= 0) return std::nullopt;
     // The renderer stops at the first NUL.
-    const std::size_t length = std::strlen(text.c_str());
+    const std::size_t length = std::strlen(line.c_str());
     // The part holds one break fewer than this and may end in an empty row that is dropped, so it has
     // at least visibleH / lineSkip + 2 rows: one spare row below the visible ones, so glyphs reaching
     // into the next row cannot differ where it shows.
@@ -101,11 +103,11 @@ std::optional<std::size_t> shortenedLength(const FrameContext& context, const st
 
     std::int64_t breaks = 0;
     for (std::size_t i = 0; i < length; ++i) {
-        const char c = text[i];
+        const char c = line[i];
         if (c != '\n' && c != '\r') continue;
         if (++breaks == breaksWanted) return i;
         // Counted as one break: a CR LF pair may end just one row.
-        if (c == '\r' && i + 1 < length && text[i + 1] == '\n') ++i;
+        if (c == '\r' && i + 1 < length && line[i + 1] == '\n') ++i;
     }
     return std::nullopt;
 }
@@ -137,7 +139,7 @@ void renderLine(FrameContext& context, const LogLine& line, LogLineImage& image)
     if (std::optional<std::size_t> length = shortenedLength(context, line.text)) {
         // A few milliseconds instead of seconds and hundreds of megabytes for thousands of rows.
         const std::string part = line.text.substr(0, *length);
-        surface.reset(TTF_RenderUTF8_Blended_Wrapped(context.font, part.c_str(), kLogText, context.wrapWidth));
+        surface = text::renderWrapped(context.fonts, part, kLogText, context.wrapWidth);
         // Anything but a tall image of the wrap width would not stand for the whole: render it all.
         if (surface && surface->h >= context.visibleH && surface->w == context.wrapWidth)
             image.shortened = true;
@@ -145,7 +147,7 @@ void renderLine(FrameContext& context, const LogLine& line, LogLineImage& image)
             surface.reset();
     }
     if (!image.shortened)
-        surface.reset(TTF_RenderUTF8_Blended_Wrapped(context.font, line.text.c_str(), kLogText, context.wrapWidth));
+        surface = text::renderWrapped(context.fonts, line.text, kLogText, context.wrapWidth);
     image.texture.reset();
     image.textureW = 0;
     image.textureH = 0;
@@ -204,15 +206,16 @@ void dropUndrawnTextures(LogDrawCache& cache) {
 }
 
 auto fields(const LogDrawKey& k) {
-    return std::tie(k.view, k.renderer, k.font, k.rect.x, k.rect.y, k.rect.w, k.rect.h, k.fontHeight,
+    return std::tie(k.view, k.renderer, k.fonts, k.rect.x, k.rect.y, k.rect.w, k.rect.h, k.fontHeight,
                     k.fontStyle, k.fontOutline, k.fontHinting, k.fontKerning, k.fontAlign);
 }
 
-void checkCacheKey(LogDrawCache& cache, SDL_Renderer* renderer, TTF_Font* font, const LogView& view,
+void checkCacheKey(LogDrawCache& cache, SDL_Renderer* renderer, const text::FontSet& fonts, const LogView& view,
                    std::int32_t fontHeight) {
+    TTF_Font* font = fonts.main;
     const LogDrawKey key{&view,
                          renderer,
-                         font,
+                         &fonts,
                          view.rect,
                          fontHeight,
                          TTF_GetFontStyle(font),
@@ -289,14 +292,15 @@ bool refreshAreaTexture(SDL_Renderer* renderer, LogDrawCache& cache, const Rect&
 
 }  // namespace
 
-void drawLog(SDL_Renderer* renderer, TTF_Font* font, LogView& view, LogDrawCache& cache) {
+void drawLog(SDL_Renderer* renderer, text::FontSet& fonts, LogView& view, LogDrawCache& cache) {
     // `rect` is written once before the worker exists, so it is read without the lock.
     const Rect rect = view.rect;
+    TTF_Font* font = fonts.main;
     const std::int32_t fontHeight = TTF_FontHeight(font);
-    checkCacheKey(cache, renderer, font, view, fontHeight);
+    checkCacheKey(cache, renderer, fonts, view, fontHeight);
     ++cache.frame;
     FrameContext context{renderer,
-                         font,
+                         fonts,
                          toInt(static_cast<std::int64_t>(rect.w) - kLogWrapMargin),
                          toInt(static_cast<std::int64_t>(rect.w) - kLogInsetLeft),
                          toInt(static_cast<std::int64_t>(rect.h) - kLogInsetTop),

@@ -21,7 +21,8 @@
 #pragma once
 
 #include "log/log_view.h"
-#include "log/sdl_handles.h"
+#include "text/font_set.h"
+#include "text/sdl_handles.h"
 
 #include <SDL.h>
 #include <SDL_ttf.h>
@@ -91,7 +92,7 @@ struct LogLineImage {
 struct LogDrawKey {
     const LogView* view = nullptr;
     SDL_Renderer* renderer = nullptr;
-    TTF_Font* font = nullptr;
+    const text::FontSet* fonts = nullptr;
     Rect rect;
     std::int32_t fontHeight = 0;
     int fontStyle = 0;
@@ -105,7 +106,7 @@ struct LogDrawKey {
 // for every line the walks have reached until the line leaves the store; textures stay only for the
 // lines drawn in the latest frame, so memory is bounded by what the area shows.
 //
-// Everything cached is dropped when the view, renderer, font (or its height, style, outline,
+// Everything cached is dropped when the view, renderer, font set (or its main font's height, style, outline,
 // hinting, kerning, alignment), rectangle or wrap width differs from the previous frame. Textures
 // belong to the renderer: call resetLogDrawCache (or destroy the cache) before destroying the
 // renderer or the font it was used with.
@@ -139,6 +140,6 @@ void resetLogDrawCache(LogDrawCache& cache);
 // Draws the log area as described at the top of this file. Holds `view.mutex` from the first read of
 // `lines` and `scroll` until the last line is drawn, and takes no other lock. Leaves the renderer with
 // no clip rectangle, the same render target, and the draw colour changed. Main thread only.
-void drawLog(SDL_Renderer* renderer, TTF_Font* font, LogView& view, LogDrawCache& cache);
+void drawLog(SDL_Renderer* renderer, text::FontSet& fonts, LogView& view, LogDrawCache& cache);
 
 }  // namespace vchat

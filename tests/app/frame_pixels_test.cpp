@@ -23,7 +23,7 @@ protected:
         resetLogDrawCache(app.logCache);
         SdlTest::TearDown();
     }
-    void draw() { drawFrame(app, renderer.get(), font.get()); }
+    void draw() { drawFrame(app, renderer.get(), fonts); }
     void expectColour(int x, int y, SDL_Color want, const char* what) {
         const SDL_Color got = pixel(x, y);
         EXPECT_TRUE(sameRgb(got, want)) << what << " at " << x << "," << y << ": " << got << " instead of " << want;

@@ -10,6 +10,7 @@
 
 #include "app/form.h"
 #include "app/widgets.h"
+#include "text/font_set.h"
 #include "tests/support/test_support.h"
 
 namespace vchat::testing {
@@ -23,6 +24,7 @@ protected:
         ASSERT_EQ(TTF_Init(), 0) << SDL_GetError();
         font.reset(TTF_OpenFont(kFontPath, 16));   // the program's size
         ASSERT_TRUE(font) << "the tests need " << kFontPath << ": " << SDL_GetError();
+        fonts = text::makeFontSet(font.get(), kFontPath, 16, {});   // no fallbacks: today's pixels
         surface.reset(SDL_CreateRGBSurfaceWithFormat(0, kWindowWidth, kWindowHeight, 32, SDL_PIXELFORMAT_ARGB8888));
         ASSERT_TRUE(surface) << SDL_GetError();
         renderer.reset(SDL_CreateSoftwareRenderer(surface.get()));
@@ -31,6 +33,7 @@ protected:
     void TearDown() override {
         renderer.reset();
         surface.reset();
+        fonts = text::FontSet{};
         font.reset();
         TTF_Quit();
         SDL_Quit();
@@ -47,6 +50,7 @@ protected:
     }
 
     sdl::FontPtr font;
+    text::FontSet fonts;
     sdl::SurfacePtr surface;
     sdl::RendererPtr renderer;
 };

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "tests/log/log_fixtures.h"
+#include "text/font_set.h"
 
 namespace vchat {
 namespace {
@@ -157,6 +159,14 @@ protected:
         resetLogDrawCache(cache);
     }
 
+    // The font set of one font and no fallbacks: what the log draws is the font renderer's own.
+    text::FontSet& fontsFor(TTF_Font* f) {
+        auto found = fontSets.find(f);
+        if (found == fontSets.end()) found = fontSets.emplace(f, text::makeFontSet(f, "", 16, {})).first;
+        return found->second;
+    }
+    std::map<TTF_Font*, text::FontSet> fontSets;
+
     // Draws the current log both ways and reports the first pixel where they differ.
     ::testing::AssertionResult sameAsPlain(TTF_Font* with = nullptr) {
         return sameAsPlainOn(cached, with);
@@ -166,7 +176,7 @@ protected:
         plain.wipe();
         canvas.wipe();
         drawLogPlainly(plain.renderer.get(), f, view);
-        drawLog(canvas.renderer.get(), f, view, cache);
+        drawLog(canvas.renderer.get(), fontsFor(f), view, cache);
         // A window's renderer batches its commands until asked.
         SDL_RenderFlush(canvas.renderer.get());
         return sameAsPlainPixels(canvas);
@@ -322,7 +332,7 @@ TEST_P(LogDrawPixels, EmptyAreaIsOnlyFillAndBorder) {
         LogView none;
         none.rect = kArea;
         cached.wipe();
-        drawLog(cached.renderer.get(), font.get(), empty ? none : v, cache);
+        drawLog(cached.renderer.get(), fontsFor(font.get()), empty ? none : v, cache);
         SDL_RenderFlush(cached.renderer.get());
         int wrong = 0;
         for (int y = 0; y < kCanvasH; ++y) {
@@ -342,7 +352,7 @@ TEST_P(LogDrawPixels, EmptyAreaIsOnlyFillAndBorder) {
     view.scroll = 1;
     append("newest");
     cached.wipe();
-    drawLog(cached.renderer.get(), font.get(), view, cache);
+    drawLog(cached.renderer.get(), fontsFor(font.get()), view, cache);
     SDL_RenderFlush(cached.renderer.get());
     bool textInFirstRows = false;
     for (int y = kArea.y + 4; y < kArea.y + 4 + 19; ++y)
@@ -355,36 +365,36 @@ TEST_P(LogDrawPixels, FrameWorkDoesNotGrowWithTheLog) {
     // Ten 19-pixel lines fit in 192 pixels; the walks reach at most a dozen lines per frame.
     constexpr std::uint64_t kReachable = 14;
 
-    drawLog(cached.renderer.get(), font.get(), view, cache);
+    drawLog(cached.renderer.get(), fontsFor(font.get()), view, cache);
     EXPECT_LE(cache.renderCount, kReachable);
     EXPECT_LE(texturesHeld(), 11);
 
     std::uint64_t before = cache.renderCount;
-    drawLog(cached.renderer.get(), font.get(), view, cache);
+    drawLog(cached.renderer.get(), fontsFor(font.get()), view, cache);
     EXPECT_EQ(cache.renderCount, before) << "an unchanged frame must render nothing";
 
     view.scroll = 50;
     before = cache.renderCount;
-    drawLog(cached.renderer.get(), font.get(), view, cache);
+    drawLog(cached.renderer.get(), fontsFor(font.get()), view, cache);
     EXPECT_LE(cache.renderCount - before, kReachable);
     EXPECT_LE(texturesHeld(), 12) << "textures are kept only for the lines drawn last";
     before = cache.renderCount;
-    drawLog(cached.renderer.get(), font.get(), view, cache);
+    drawLog(cached.renderer.get(), fontsFor(font.get()), view, cache);
     EXPECT_EQ(cache.renderCount, before);
 
     // A new line while scrolled back: the window moves along with it, one line to measure.
     append("new");
     before = cache.renderCount;
-    drawLog(cached.renderer.get(), font.get(), view, cache);
+    drawLog(cached.renderer.get(), fontsFor(font.get()), view, cache);
     EXPECT_LE(cache.renderCount - before, 3u);
 
     // Lines that left the store leave the cache too.
     fill(kMaxLogLines);
-    drawLog(cached.renderer.get(), font.get(), view, cache);
+    drawLog(cached.renderer.get(), fontsFor(font.get()), view, cache);
     EXPECT_LE(cache.images.size(), 2 * kReachable);
     EXPECT_GE(cache.images.begin()->first, view.lines.front().id);
     view.clear();
-    drawLog(cached.renderer.get(), font.get(), view, cache);
+    drawLog(cached.renderer.get(), fontsFor(font.get()), view, cache);
     EXPECT_TRUE(cache.images.empty());
     EXPECT_EQ(texturesHeld(), 0);
 }
@@ -392,11 +402,11 @@ TEST_P(LogDrawPixels, FrameWorkDoesNotGrowWithTheLog) {
 TEST_P(LogDrawPixels, FullLogOfLongLinesRendersOnlyWhatShows) {
     for (std::size_t i = 0; i < kMaxLogLines; ++i) append(std::string(kMaxLogText, static_cast<char>('a' + i % 26)));
     // Each line is taller than the area: at scroll 0 only the newest is measured and nothing drawn.
-    drawLog(cached.renderer.get(), font.get(), view, cache);
+    drawLog(cached.renderer.get(), fontsFor(font.get()), view, cache);
     EXPECT_LE(cache.renderCount, 1u);
     EXPECT_EQ(texturesHeld(), 0);
     view.scroll = 50;
-    drawLog(cached.renderer.get(), font.get(), view, cache);
+    drawLog(cached.renderer.get(), fontsFor(font.get()), view, cache);
     EXPECT_LE(cache.renderCount, 3u);
     EXPECT_EQ(texturesHeld(), 1);
 }
@@ -417,7 +427,7 @@ TEST_P(LogDrawPixels, ConcurrentAppendsWhileDrawing) {
     // Both sides keep going until each has done a fair share while the other was running.
     for (int frames = 0; frames < 40 || appended < 300; ++frames) {
         view.wheel(frames % 7 < 3 ? 1 : -1);
-        drawLog(cached.renderer.get(), font.get(), view, cache);
+        drawLog(cached.renderer.get(), fontsFor(font.get()), view, cache);
     }
     stop = true;
     worker.join();
@@ -448,7 +458,7 @@ protected:
         drawLogPlainly(plain.renderer.get(), f, view);
         for (auto [canvas, canvasCache] : {std::pair{&cached, &cache}, std::pair{&kept, &keptCache}}) {
             canvas->wipe();
-            drawLog(canvas->renderer.get(), f, view, *canvasCache);
+            drawLog(canvas->renderer.get(), fontsFor(f), view, *canvasCache);
             ::testing::AssertionResult same = sameAsPlainPixels(*canvas);
             if (!same) return same << (canvasCache->outputFormat ? " (kept area texture)" : " (drawn directly)");
         }
@@ -570,7 +580,7 @@ TEST_P(LogDrawFlood, LineOfLineFeedsDrawsInMilliseconds) {
         for (auto [canvas, canvasCache] : {std::pair{&cached, &cache}, std::pair{&kept, &keptCache}}) {
             resetLogDrawCache(*canvasCache);
             const auto start = std::chrono::steady_clock::now();
-            drawLog(canvas->renderer.get(), font.get(), view, *canvasCache);
+            drawLog(canvas->renderer.get(), fontsFor(font.get()), view, *canvasCache);
             SDL_RenderFlush(canvas->renderer.get());
             const double ms =
                 std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();

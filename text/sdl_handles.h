@@ -1,5 +1,5 @@
-// Owners of SDL and SDL_ttf handles, so every early return frees what was made. Here because the log
-// view is the lowest part that draws; the app uses the same owners.
+// Owners of SDL and SDL_ttf handles, so every early return frees what was made. Here because text
+// drawing is the lowest layer that draws; the log view and the app use the same owners.
 #pragma once
 
 #include <SDL.h>

@@ -1,0 +1,186 @@
+#include "text/layout.h"
+
+#include <fribidi.h>
+
+#include <algorithm>
+#include <limits>
+
+namespace vchat::text {
+
+namespace {
+
+// Bidi levels per code point, and the paragraph's level; all zero for text with nothing right to
+// left, which spares the bidi pass for nearly every line.
+std::vector<FriBidiLevel> bidiLevels(const std::vector<CodePoint>& points, std::uint8_t& paragraphLevel) {
+    std::vector<FriBidiLevel> levels(points.size(), 0);
+    paragraphLevel = 0;
+    if (std::none_of(points.begin(), points.end(), [](const CodePoint& p) { return isRightToLeft(p.value); }))
+        return levels;
+    std::vector<FriBidiChar> chars(points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) chars[i] = points[i].value;
+    const auto length = static_cast<FriBidiStrIndex>(std::min<std::size_t>(points.size(), INT32_MAX));
+    std::vector<FriBidiCharType> types(points.size());
+    std::vector<FriBidiBracketType> brackets(points.size());
+    fribidi_get_bidi_types(chars.data(), length, types.data());
+    fribidi_get_bracket_types(chars.data(), length, types.data(), brackets.data());
+    FriBidiParType direction = FRIBIDI_PAR_ON;   // from the first strong letter
+    if (fribidi_get_par_embedding_levels_ex(types.data(), brackets.data(), length, &direction, levels.data()) == 0) {
+        std::fill(levels.begin(), levels.end(), 0);
+        return levels;
+    }
+    paragraphLevel = FRIBIDI_IS_RTL(direction) ? 1 : 0;
+    return levels;
+}
+
+bool sameRun(const Cluster& a, const Cluster& b) {
+    return a.font == b.font && a.script == b.script && a.level == b.level;
+}
+
+}  // namespace
+
+Paragraph itemize(std::string_view text, const FontChooser& fontOf) {
+    Paragraph paragraph;
+    const std::vector<CodePoint> points = decodeUtf8(text);
+    const std::vector<std::uint32_t> starts = clusterStarts(points);
+    const std::vector<FriBidiLevel> levels = bidiLevels(points, paragraph.level);
+    std::vector<Cluster>& clusters = paragraph.clusters;
+    clusters.reserve(starts.size());
+    for (std::size_t k = 0; k < starts.size(); ++k) {
+        const std::size_t begin = starts[k];
+        const std::size_t end = k + 1 < starts.size() ? starts[k + 1] : points.size();
+        Cluster cluster;
+        cluster.begin = points[begin].offset;
+        cluster.end = end < points.size() ? points[end].offset : static_cast<std::uint32_t>(text.size());
+        cluster.base = points[begin].value;
+        cluster.font = fontOf(points, begin, end);
+        cluster.script = scriptOf(cluster.base);
+        cluster.level = static_cast<std::uint8_t>(levels[begin]);
+        clusters.push_back(cluster);
+    }
+    // Shared characters join the script around them: after the first real script, the one before.
+    const auto shared = [](std::uint32_t s) { return s == kScriptCommon || s == kScriptInherited; };
+    std::uint32_t current = 0;
+    for (Cluster& c : clusters) {
+        if (!shared(c.script)) current = c.script;
+        else if (current != 0) c.script = current;
+    }
+    auto firstReal = std::find_if(clusters.begin(), clusters.end(), [&](const Cluster& c) { return !shared(c.script); });
+    if (firstReal != clusters.end())
+        for (auto it = clusters.begin(); it != firstReal; ++it) it->script = firstReal->script;
+    return paragraph;
+}
+
+std::vector<Run> logicalRuns(const std::vector<Cluster>& clusters, std::size_t first, std::size_t last) {
+    std::vector<Run> runs;
+    for (std::size_t i = first; i < last; ++i) {
+        if (runs.empty() || !sameRun(clusters[runs.back().first], clusters[i])) {
+            const Cluster& c = clusters[i];
+            runs.push_back(Run{i, i + 1, c.font, c.script, (c.level & 1) != 0});
+        } else {
+            runs.back().last = i + 1;
+        }
+    }
+    return runs;
+}
+
+namespace {
+
+// Rows of the clusters [first, stop), which hold no line break.
+void wrapParagraph(const std::vector<Cluster>& clusters, std::size_t first, std::size_t stop, int wrapWidth,
+                   const RunWidth& widthOf, std::vector<Row>& rows) {
+    if (wrapWidth > 0) {
+        // Nearly every line fits as it is: one measure per run instead of one per word.
+        std::int64_t total = 0;
+        for (const Run& run : logicalRuns(clusters, first, stop)) total += widthOf(run.first, run.last);
+        if (total <= wrapWidth) wrapWidth = 0;
+    }
+    if (wrapWidth <= 0) {
+        rows.push_back(Row{first, stop});
+        return;
+    }
+    const auto space = [&](std::size_t k) { return isBreakSpace(clusters[k].base); };
+    std::size_t i = first;
+    while (i < stop) {
+        const std::size_t rowStart = i;
+        std::int64_t x = 0;
+        std::size_t lastBreak = std::numeric_limits<std::size_t>::max();
+        while (i < stop) {
+            // The next piece: one space or tab, or a word's clusters of one font, script and level.
+            std::size_t j = i + 1;
+            if (!space(i))
+                while (j < stop && !space(j) && sameRun(clusters[i], clusters[j])) ++j;
+            const int w = widthOf(i, j);
+            if (x + w <= wrapWidth) {
+                x += w;
+                i = j;
+                if (space(j - 1)) lastBreak = i;
+                continue;
+            }
+            if (lastBreak != std::numeric_limits<std::size_t>::max()) {
+                i = lastBreak;
+                break;
+            }
+            // No space to end at: the longest start of the piece that still fits, between clusters.
+            std::size_t lo = i, hi = j - 1;   // the answer k is in [lo, hi]; k == i means none fits
+            while (lo < hi) {
+                const std::size_t mid = lo + (hi - lo + 1) / 2;
+                if (x + widthOf(i, mid) <= wrapWidth) lo = mid;
+                else hi = mid - 1;
+            }
+            if (lo == i && i == rowStart) lo = i + 1;   // a row holds at least one cluster
+            i = lo;
+            break;
+        }
+        rows.push_back(Row{rowStart, i});
+    }
+}
+
+}  // namespace
+
+std::vector<Row> wrapRows(const std::vector<Cluster>& clusters, int wrapWidth, const RunWidth& widthOf) {
+    std::vector<Row> rows;
+    std::size_t i = 0;
+    while (i < clusters.size()) {
+        std::size_t stop = i;
+        while (stop < clusters.size() && !isLineBreak(clusters[stop].base)) ++stop;
+        if (stop == i) rows.push_back(Row{i, i});
+        else wrapParagraph(clusters, i, stop, wrapWidth, widthOf, rows);
+        i = stop < clusters.size() ? stop + 1 : stop;
+    }
+    return rows;
+}
+
+std::vector<Run> visualRuns(const Paragraph& paragraph, const Row& row) {
+    std::vector<Cluster> clusters(paragraph.clusters.begin() + static_cast<std::ptrdiff_t>(row.first),
+                                  paragraph.clusters.begin() + static_cast<std::ptrdiff_t>(row.last));
+    for (auto it = clusters.rbegin(); it != clusters.rend() && isBreakSpace(it->base); ++it) it->level = paragraph.level;
+    std::vector<Run> runs = logicalRuns(clusters, 0, clusters.size());
+    std::vector<std::uint8_t> levels;
+    for (Run& run : runs) {
+        levels.push_back(clusters[run.first].level);
+        run.first += row.first;
+        run.last += row.first;
+    }
+    if (levels.empty()) return runs;
+    // Reverse every stretch at or above each level, from the highest down to the lowest odd one.
+    const std::uint8_t highest = *std::max_element(levels.begin(), levels.end());
+    std::uint8_t lowestOdd = highest + 1;
+    for (std::uint8_t l : levels)
+        if (l & 1) lowestOdd = std::min(lowestOdd, l);
+    for (int level = highest; level >= lowestOdd; --level) {
+        for (std::size_t i = 0; i < runs.size();) {
+            if (levels[i] < level) {
+                ++i;
+                continue;
+            }
+            std::size_t j = i;
+            while (j < runs.size() && levels[j] >= level) ++j;
+            std::reverse(runs.begin() + static_cast<std::ptrdiff_t>(i), runs.begin() + static_cast<std::ptrdiff_t>(j));
+            std::reverse(levels.begin() + static_cast<std::ptrdiff_t>(i), levels.begin() + static_cast<std::ptrdiff_t>(j));
+            i = j;
+        }
+    }
+    return runs;
+}
+
+}  // namespace vchat::text
