@@ -19,16 +19,29 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace vchat {
 namespace {
 
 constexpr const char* kFontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf";
 constexpr std::time_t kSampleTime = 1796544238;
 
-enum class LogKind { empty, ordinary, longest };
+enum class LogKind { empty, ordinary, longest, mixed };
 
 // SDL, the font and a 1440 x 700 software canvas, made once for the whole run.
+// Resident memory of the process, from /proc.
+double residentMb() {
+    long pages = 0, resident = 0;
+    if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
 struct Stage {
+    double baselineRssMb = 0;   // with the main font only, before any fallback is looked for
     sdl::FontPtr font;
     text::FontSet fonts;   // with the system's fallback fonts, as the program runs
     sdl::SurfacePtr surface;
@@ -47,6 +60,7 @@ private:
             std::exit(1);
         }
         font.reset(TTF_OpenFont(kFontPath, 16));
+        baselineRssMb = residentMb();
         surface.reset(SDL_CreateRGBSurfaceWithFormat(0, 1440, 700, 32, SDL_PIXELFORMAT_ARGB8888));
         if (surface) renderer.reset(SDL_CreateSoftwareRenderer(surface.get()));
         if (!font || !renderer) {
@@ -71,10 +85,29 @@ std::string longestLine(int i) {
     return text;
 }
 
+// A received text in one of the scripts users send, emoji among them, each line another.
+std::string mixedLine(int i) {
+    static const char* const kTexts[] = {
+        "\xE4\xBD\xA0\xE5\xA5\xBD\xEF\xBC\x8C\xE4\xB8\x96\xE7\x95\x8C",                 // Chinese
+        "\xE3\x81\x93\xE3\x82\x93\xE3\x81\xAB\xE3\x81\xA1\xE3\x81\xAF",                 // Japanese
+        "\xEC\x95\x88\xEB\x85\x95\xED\x95\x98\xEC\x84\xB8\xEC\x9A\x94",                 // Korean
+        "\xE0\xB8\xAA\xE0\xB8\xA7\xE0\xB8\xB1\xE0\xB8\xAA\xE0\xB8\x94\xE0\xB8\xB5",  // Thai
+        "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D 73 \xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D",        // Hebrew
+        "\xD8\xB3\xD9\x84\xD8\xA7\xD9\x85 \xD8\xB9\xD9\x84\xD9\x8A\xD9\x83\xD9\x85",  // Arabic
+        "\xE0\xA4\xA8\xE0\xA4\xAE\xE0\xA4\xB8\xE0\xA5\x8D\xE0\xA4\xA4\xE0\xA5\x87",  // Devanagari
+        "ok \xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD \xF0\x9F\x98\x80 \xF0\x9F\x87\xA9\xF0\x9F\x87\xAA",  // emoji
+    };
+    return "msg msh/EU_868/2/json/LongFast/!a1b2c3d4\n{\"from\":" + std::to_string(3000000000u + i) +
+           ",\"type\":\"text\",\"payload\":{\"text\":\"" + kTexts[i % 8] + " " + std::to_string(i) + "\"}}";
+}
+
+std::string lineOf(LogKind kind, int i) {
+    return kind == LogKind::ordinary ? ordinaryLine(i) : kind == LogKind::mixed ? mixedLine(i) : longestLine(i);
+}
+
 void fillLog(LogView& log, LogKind kind) {
     if (kind == LogKind::empty) return;
-    for (int i = 0; i < static_cast<int>(kMaxLogLines); ++i)
-        log.appendAt(kind == LogKind::ordinary ? ordinaryLine(i) : longestLine(i), kSampleTime);
+    for (int i = 0; i < static_cast<int>(kMaxLogLines); ++i) log.appendAt(lineOf(kind, i), kSampleTime);
 }
 
 // `kept`: tell the view the canvas format, as a window's renderer tells it, so the finished log area
@@ -88,7 +121,10 @@ App& appWith(std::unique_ptr<App>& app, LogKind kind, int scroll, bool kept) {
 }
 
 void setLabel(benchmark::State& state, LogKind kind, int scroll, bool kept) {
-    const char* name = kind == LogKind::empty ? "no lines" : kind == LogKind::ordinary ? "2000 ordinary" : "2000 x 8000 B";
+    const char* name = kind == LogKind::empty      ? "no lines"
+                       : kind == LogKind::ordinary ? "2000 ordinary"
+                       : kind == LogKind::mixed    ? "2000 mixed-script"
+                                                   : "2000 x 8000 B";
     state.SetLabel(std::string(name) + ", scroll " + std::to_string(scroll) + (kept ? ", area kept" : ", direct"));
 }
 
@@ -109,6 +145,7 @@ void timeDraws(benchmark::State& state, Draw draw) {
     }
     state.counters["log_renders_per_frame"] = benchmark::Counter(
         static_cast<double>(a.logCache.renderCount - rendersBefore) / static_cast<double>(state.iterations()));
+    state.counters["rss_over_main_font_mb"] = residentMb() - Stage::get().baselineRssMb;
     setLabel(state, kind, scroll, kept);
     shutDownApp(a);
 }
@@ -172,15 +209,36 @@ void BM_LogPlain(benchmark::State& state) {
     setLabel(state, LogKind::ordinary, static_cast<int>(state.range(1)), false);
 }
 
+// A screenful of new mixed-script lines arrives between two frames: every one is laid out, shaped
+// and rendered for the first time in the frame timed.
+void BM_NewMixedScreenful(benchmark::State& state) {
+    Stage& stage = Stage::get();
+    std::unique_ptr<App> app;
+    App& a = appWith(app, LogKind::mixed, 0, true);
+    for (int i = 0; i < 3; ++i) drawFrame(a, stage.renderer.get(), stage.fonts);
+    int next = 1000000;   // numbers no line had, so no text repeats
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (int i = 0; i < 12; ++i) a.log.appendAt(mixedLine(next++), kSampleTime);
+        state.ResumeTiming();
+        drawFrame(a, stage.renderer.get(), stage.fonts);
+        benchmark::ClobberMemory();
+    }
+    state.counters["rss_over_main_font_mb"] = residentMb() - stage.baselineRssMb;
+    state.SetLabel("12 new mixed-script lines a frame");
+    shutDownApp(a);
+}
+
 void cases(benchmark::internal::Benchmark* b) {
     for (int kept : {1, 0})
-        for (LogKind kind : {LogKind::empty, LogKind::ordinary, LogKind::longest})
+        for (LogKind kind : {LogKind::empty, LogKind::ordinary, LogKind::mixed, LogKind::longest})
             for (int scroll : {0, 50}) b->Args({static_cast<int>(kind), scroll, kept});
     b->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 }
 
 BENCHMARK(BM_Frame)->Apply(cases);
 BENCHMARK(BM_LogOnly)->Apply(cases);
+BENCHMARK(BM_NewMixedScreenful)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 BENCHMARK(BM_LogPlain)->Args({static_cast<int>(LogKind::ordinary), 0, 0})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 }  // namespace
