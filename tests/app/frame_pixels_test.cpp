@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 
 #include "app/app.h"
 #include "sdl_fixture.h"
@@ -31,6 +32,19 @@ protected:
     std::uint64_t now = 0;
     App app{1128103180, [this] { return now; }};
 };
+
+TEST_F(FramePixels, IdleFrameIsTheSameWithTheSystemsFallbackFonts) {
+    draw();
+    SDL_RenderFlush(renderer.get());
+    const std::string before(static_cast<const char*>(surface->pixels), surface->pitch * surface->h);
+    resetLogDrawCache(app.logCache);
+    text::FontSet withFallbacks =
+        text::makeFontSet(font.get(), testing::kFontPath, 16, text::findFallbackFonts("DejaVu Sans Mono"));
+    drawFrame(app, renderer.get(), withFallbacks);
+    SDL_RenderFlush(renderer.get());
+    resetLogDrawCache(app.logCache);
+    EXPECT_EQ(std::string(static_cast<const char*>(surface->pixels), surface->pitch * surface->h), before);
+}
 
 TEST_F(FramePixels, WindowAndPanels) {
     draw();

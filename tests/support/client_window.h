@@ -122,7 +122,9 @@ public:
         // code is leak-checked where it runs without a display.
         const char* asan = std::getenv("ASAN_OPTIONS");
         const std::string asanOptions = std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":detect_leaks=0";
-        ASSERT_TRUE(process_.start({clientBinary()}, dir_.path(), {x_.env(), asanOptions}, dir_.file("client.out")));
+        // A UTF-8 locale, as on a desktop: X turns typed characters beyond Latin-1 into text only then.
+        ASSERT_TRUE(process_.start({clientBinary()}, dir_.path(), {x_.env(), asanOptions, "LC_ALL=C.UTF-8"},
+                                   dir_.file("client.out")));
         // The window is found once it is mapped.
         std::string out;
         auto mapped = [&] { return xdotool({"search", "--onlyvisible", "--name", "^Veldra MQTT Chat$"}, &out) == 0 && !out.empty(); };
