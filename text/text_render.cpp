@@ -238,6 +238,10 @@ std::size_t fitTailStart(FontSet& fonts, const std::string& text, int width) {
     boundaries.push_back(text.size());
     // The first boundary whose tail fits; the tails only shrink, so the answer is a split point.
     std::size_t lo = 1, hi = boundaries.size() - 1;
+    // Laying out a long mixed text costs far more than the font renderer's measure: only the last
+    // width + 1 clusters are tried, as every cluster but a zero-width one takes a pixel at least.
+    if (!mainOnly(fonts, visiblePart(text)) && width >= 0 && hi - lo > static_cast<std::size_t>(width) + 1)
+        lo = hi - static_cast<std::size_t>(width) - 1;
     while (lo < hi) {
         const std::size_t mid = lo + (hi - lo) / 2;
         if (fits(boundaries[mid])) hi = mid;

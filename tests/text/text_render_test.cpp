@@ -7,6 +7,7 @@
 #include <SDL.h>
 #include <SDL_ttf.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -132,6 +133,27 @@ TEST_F(TextRender, EmojiAreOneColourCellOnTheRowEachSequenceToo) {
         SurfacePtr cell = line(s);
         ASSERT_TRUE(cell) << s;
         EXPECT_EQ(cell->w, smile->w) << s << " is not one cell";
+    }
+}
+
+TEST_F(TextRender, FieldTailsAreCutBetweenClustersAndFit) {
+    std::string s;
+    for (int i = 0; i < 12; ++i) s += "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD\xE4\xB8\xAD\xE0\xA4\x95\xE0\xA5\x8D\xE0\xA4\xB7";
+    const std::vector<CodePoint> points = decodeUtf8(s);
+    std::vector<std::size_t> boundaries;
+    for (std::uint32_t start : clusterStarts(points)) boundaries.push_back(points[start].offset);
+    boundaries.push_back(s.size());
+    for (int width = 0; width <= 400; width += 7) {
+        const std::size_t start = fitTailStart(fonts, s, width);
+        ASSERT_NE(std::find(boundaries.begin(), boundaries.end(), start), boundaries.end()) << "width " << width;
+        int w = 0, h = 0;
+        ASSERT_TRUE(measureText(fonts, s.substr(start), w, h));
+        EXPECT_LE(w, width);
+        if (start > 0) {
+            const std::size_t longer = *(std::find(boundaries.begin(), boundaries.end(), start) - 1);
+            ASSERT_TRUE(measureText(fonts, s.substr(longer), w, h));
+            EXPECT_GT(w, width) << "a longer tail fits too at width " << width;
+        }
     }
 }
 
