@@ -1,6 +1,9 @@
 // The real program under Xvfb with the system's fonts: messages in every script a user may send
 // show in the log, emoji in colour, and text typed in another script goes out byte for byte.
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "tests/e2e/e2e_fixture.h"
 
 namespace vchat::e2e {
@@ -18,6 +21,13 @@ double logAreaChroma(const testing::Xvfb& x, const ClientWindow& c) {
     return std::atof(out.c_str());
 }
 
+// The client's resident memory in MiB, from /proc.
+double residentMib(pid_t pid) {
+    const std::string status = testing::readFile("/proc/" + std::to_string(pid) + "/status");
+    const std::size_t at = status.find("VmRSS:");
+    return at == std::string::npos ? -1 : std::atof(status.c_str() + at + 6) / 1024.0;
+}
+
 TEST_F(E2eTest, EveryScriptShowsAndTypedChineseGoesOutByteForByte) {
     auto broker = Mosquitto::start();
     ASSERT_TRUE(broker);
@@ -25,6 +35,7 @@ TEST_F(E2eTest, EveryScriptShowsAndTypedChineseGoesOutByteForByte) {
     ASSERT_TRUE(connect(*broker, false, 1));
     const double before = logAreaChroma(x_, c);
     ASSERT_GE(before, 0) << "no screenshot";
+    const double memoryBefore = residentMib(c.process().pid());
 
     const std::string texts[] = {
         "\xE4\xBD\xA0\xE5\xA5\xBD\xE4\xB8\x96\xE7\x95\x8C",                        // Chinese
@@ -52,6 +63,10 @@ TEST_F(E2eTest, EveryScriptShowsAndTypedChineseGoesOutByteForByte) {
     waitUntil([&] { return (after = logAreaChroma(x_, c)) > 0.4; }, 10s);
     EXPECT_LT(before, 0.3);
     EXPECT_GT(after, 0.4) << "no colour emoji in the log";
+    const double memoryAfter = residentMib(c.process().pid());
+    std::printf("[ measure  ] client resident memory: %.1f MiB before, %.1f MiB with every script shown\n",
+                memoryBefore, memoryAfter);
+    EXPECT_LT(memoryAfter - memoryBefore, 60.0) << "the fallback fonts cost too much memory";
 
     Simulator sim;
     sim.start(broker->port(), {"--count", "1"});
