@@ -11,7 +11,7 @@
 #include "app/form.h"
 #include "app/widgets.h"
 #include "text/font_set.h"
-#include "tests/support/test_support.h"
+#include "tests/support/sdl_support.h"
 
 namespace vchat::testing {
 
@@ -19,9 +19,8 @@ namespace vchat::testing {
 class SdlTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setEnvVar("SDL_VIDEODRIVER", "dummy");
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        ASSERT_EQ(TTF_Init(), 0) << SDL_GetError();
+        startSdlAndTtf();
+        if (HasFatalFailure()) return;
         font.reset(TTF_OpenFont(kFontPath, 16));   // the program's size
         ASSERT_TRUE(font) << "the tests need " << kFontPath << ": " << SDL_GetError();
         fonts = text::makeFontSet(font.get(), kFontPath, 16, {});   // no fallbacks: today's pixels
@@ -35,8 +34,7 @@ protected:
         surface.reset();
         fonts = text::FontSet{};
         font.reset();
-        TTF_Quit();
-        SDL_Quit();
+        stopSdlAndTtf();
     }
 
     // The colour at (x, y) of what has been drawn so far, alpha ignored (draws do not blend).

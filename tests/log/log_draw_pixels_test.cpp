@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tests/log/log_fixtures.h"
+#include "tests/support/sdl_support.h"
 #include "text/font_set.h"
 
 namespace vchat {
@@ -32,7 +33,6 @@ constexpr int kCanvasH = 700;
 constexpr Rect kArea{20, 435, 1400, 200};
 using testing::kFontPath;
 using testing::kSampleTime;
-using testing::setEnvVar;
 using testing::useUtcAsLocalTime;
 
 using sdl::FontPtr;
@@ -136,15 +136,10 @@ void drawLogPlainly(SDL_Renderer* renderer, TTF_Font* font, LogView& view) {
 class LogDrawPixels : public ::testing::TestWithParam<Target> {
 protected:
     static void SetUpTestSuite() {
-        setEnvVar("SDL_VIDEODRIVER", "dummy");
         useUtcAsLocalTime();
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        ASSERT_EQ(TTF_Init(), 0) << TTF_GetError();
+        testing::startSdlAndTtf();
     }
-    static void TearDownTestSuite() {
-        TTF_Quit();
-        SDL_Quit();
-    }
+    static void TearDownTestSuite() { testing::stopSdlAndTtf(); }
 
     void SetUp() override {
         font.reset(TTF_OpenFont(kFontPath, 16));

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/test_support.h"
+#include "tests/support/sdl_support.h"
 
 namespace vchat::text {
 namespace {
@@ -36,15 +36,8 @@ constexpr SDL_Color kWhite{234, 240, 255, 255};
 
 class TextRender : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        testing::setEnvVar("SDL_VIDEODRIVER", "dummy");
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        ASSERT_EQ(TTF_Init(), 0) << TTF_GetError();
-    }
-    static void TearDownTestSuite() {
-        TTF_Quit();
-        SDL_Quit();
-    }
+    static void SetUpTestSuite() { testing::startSdlAndTtf(); }
+    static void TearDownTestSuite() { testing::stopSdlAndTtf(); }
     void SetUp() override {
         main.reset(TTF_OpenFont(kFontPath, 16));
         ASSERT_TRUE(main) << TTF_GetError();
