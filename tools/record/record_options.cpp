@@ -1,6 +1,8 @@
 #include "tools/record/record_options.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <iterator>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -55,6 +57,34 @@ bool readWholeFile(const std::string& option, const std::string& path, std::stri
 
 }  // namespace
 
+bool parseSize(const std::string& text, std::size_t& bytes) {
+    std::size_t digits = 0;
+    std::size_t value = 0;
+    for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits) {
+        if (value > (SIZE_MAX - 9) / 10) return false;
+        value = value * 10 + static_cast<std::size_t>(text[digits] - '0');
+    }
+    const std::string unit = text.substr(digits);
+    int shift = 0;
+    if (unit == "K") shift = 10;
+    else if (unit == "M") shift = 20;
+    else if (unit == "G") shift = 30;
+    else if (!unit.empty()) return false;
+    if (digits == 0 || value == 0 || value > (SIZE_MAX >> shift)) return false;
+    bytes = value << shift;
+    return true;
+}
+
+std::string sizeText(std::size_t bytes) {
+    static constexpr const char* kUnits[] = {"bytes", "KiB", "MiB", "GiB"};
+    std::size_t unit = 0;
+    while (unit + 1 < std::size(kUnits) && bytes % 1024 == 0) {
+        bytes /= 1024;
+        ++unit;
+    }
+    return std::to_string(bytes) + " " + kUnits[unit];
+}
+
 std::string usageText() {
     return "Usage: veldra-record [options]\n"
            "Records what the chat client would show for a broker's mesh traffic, line by line, to a file\n"
@@ -85,6 +115,9 @@ std::string usageText() {
            "  --format text|jsonl    text: the client's saved-log lines (default); jsonl: one JSON\n"
            "                         object per line\n"
            "  --no-cut               keep whole texts (the client cuts them at 8000 bytes)\n"
+           "  --max-waiting SIZE     lines wait in memory while the output cannot take them, up to\n"
+           "                         SIZE (K, M, G: KiB, MiB, GiB; default 64M); beyond it the newest\n"
+           "                         are dropped, and a status line says how many\n"
            "  --help                 show this text\n"
            "  --version              show the version\n";
 }
@@ -135,6 +168,9 @@ bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, 
              if (v.empty()) return fail("--output: empty path");
              o.output = v == kStandardOutput ? "" : v;
              return true;
+         }},
+        {"--max-waiting", [&](const std::string& v) {
+             return parseSize(v, o.maxWaiting) ? true : fail("--max-waiting: expected a size such as 64M, got \"" + v + "\"");
          }},
         {"--format", [&](const std::string& v) {
              if (v == "text") o.format = OutputFormat::Text;
