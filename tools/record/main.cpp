@@ -32,7 +32,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kProgramPrefix = "veldra-record: ";
 constexpr const char* kNextTryFormat = "Next try in %.1f s.";
-constexpr const char* kUnwrittenFormat = "%llu lines were never written";
+constexpr const char* kUnwrittenFormat = "lines never written: %llu";
 // How often the loop looks at the worker when no signal comes.
 constexpr auto kTick = std::chrono::milliseconds(50);
 
