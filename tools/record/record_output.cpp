@@ -135,6 +135,7 @@ void OutputWriter::run() {
     std::string line;
     std::size_t cost = 0;
     while (!gone_.load()) {
+        reopenIfAsked();   // between lines: at once, not only with the next line
         if (!queue_.pop(line, cost, kIdleWait)) {
             if (queue_.closed()) break;
             if (output_.waitWritable(0) == WriteOutcome::Gone) gone_.store(true);
@@ -187,11 +188,7 @@ OutputWriter::Step OutputWriter::writeOut(std::string& bytes, bool isReport) {
     auto stuckSince = SteadyClock::now();
     for (;;) {
         if (rest.size() == bytes.size()) {   // nothing of it written yet
-            // Only between lines: a line is never split across two files.
-            if (reopen_.exchange(false)) {
-                std::string error;
-                if (!output_.reopen(error)) report(error);
-            }
+            reopenIfAsked();   // only between lines: a line is never split across two files
             if (isReport) {
                 // Made again before every try, so it counts every drop until it goes out.
                 reportCount_ += queue_.takeDropped();
@@ -237,6 +234,12 @@ OutputWriter::Step OutputWriter::writeOut(std::string& bytes, bool isReport) {
             }
         }
     }
+}
+
+void OutputWriter::reopenIfAsked() {
+    if (!reopen_.exchange(false)) return;
+    std::string error;
+    if (!output_.reopen(error)) report(error);
 }
 
 void OutputWriter::startTrouble(const std::string& reason) {

@@ -100,6 +100,7 @@ private:
     // One line (or the drop report, made afresh before each try) out; a line stops before its first
     // byte when a drop report is due, to go after it.
     Step writeOut(std::string& bytes, bool isReport);
+    void reopenIfAsked();
     void startTrouble(const std::string& reason);
     std::string dropReport(std::uint64_t count);
 
