@@ -163,16 +163,35 @@ TEST_F(Recorder, DevFullIsOneEpisodeAndEveryLineItNeverTookIsCountedAtTheEnd) {
         << errors << "\nagainst " << file.texts().size() << " lines";
 }
 
-// Starts the recorder with its standard output on `pipeWrite` and standard error into `errors`.
-void startOnPipe(Child& child, const Mosquitto& broker, std::vector<std::string> args, int pipeWrite,
-                 const std::string& errors) {
-    const std::string fd = std::to_string(pipeWrite);
-    std::vector<std::string> argv = {"/bin/bash", "-c", "exec \"$0\" \"$@\" >&" + fd + " " + fd + ">&-",
-                                     recorderBinary(), "--host", "127.0.0.1", "--port", broker.portText()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    ASSERT_TRUE(child.start(argv, "", {}, errors, pipeWrite));
-    ::close(pipeWrite);
-}
+// The recorder with its standard output on a pipe the test reads, standard error into a file.
+class PipedRecording {
+public:
+    PipedRecording(const Mosquitto& broker, const std::vector<std::string>& args) {
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);   // the write end is the child's
+        fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+        reader_ = fds[0];
+        const std::string fd = std::to_string(fds[1]);
+        std::vector<std::string> argv = {"/bin/bash", "-c", "exec \"$0\" \"$@\" >&" + fd + " " + fd + ">&-",
+                                         recorderBinary(), "--host", "127.0.0.1", "--port", broker.portText()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        EXPECT_TRUE(process_.start(argv, "", {}, errorsPath(), fds[1]));
+        ::close(fds[1]);
+    }
+    ~PipedRecording() { closeReader(); }
+    int reader() const { return reader_; }
+    void closeReader() {
+        if (reader_ >= 0) ::close(reader_);
+        reader_ = -1;
+    }
+    Child& process() { return process_; }
+    std::string errorsPath() const { return dir_.file("stderr"); }
+
+private:
+    TempDir dir_;
+    Child process_;
+    int reader_ = -1;
+};
 
 // Appends what the pipe holds to `out` until `done` holds or `timeout` passes without a byte.
 bool readPipeUntil(int fd, std::string& out, const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -197,25 +216,20 @@ bool readPipeUntil(int fd, std::string& out, const std::function<bool()>& done, 
 TEST_F(Recorder, AStandardOutputClosedAfterTheFirstLineEndsItWithinASecondSilently) {
     auto broker = Mosquitto::start();
     ASSERT_TRUE(broker);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);   // the write end is the child's
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    TempDir dir;
-    Child rec;
-    startOnPipe(rec, *broker, {"--root", "msh/EU"}, fds[1], dir.file("stderr"));
+    PipedRecording rec(*broker, {"--root", "msh/EU"});
     ASSERT_TRUE(waitForClientSubscriptions(*broker, 1, 20s));
     std::string first;
-    for (char c = 0; c != '\n' && ::read(fds[0], &c, 1) == 1;) first += c;
+    for (char c = 0; c != '\n' && ::read(rec.reader(), &c, 1) == 1;) first += c;
     EXPECT_NE(first.find("Connecting..."), std::string::npos) << first;
-    ::close(fds[0]);
+    rec.closeReader();
 
     const auto closed = Clock::now();
-    const std::optional<int> status = rec.wait(1s);
+    const std::optional<int> status = rec.process().wait(1s);
     EXPECT_LT(Clock::now() - closed, 1s);
     EXPECT_TRUE(broker->waitForLog("Received DISCONNECT from korvane-", 1, 5s));
     // "Disconnected." found no reader: counted, and nothing about the pipe.
     EXPECT_EQ(status, std::optional<int>(1));
-    EXPECT_EQ(readFile(dir.file("stderr")), "veldra-record: lines never written: 1\n");
+    EXPECT_EQ(readFile(rec.errorsPath()), "veldra-record: lines never written: 1\n");
 }
 
 std::int64_t statusField(pid_t pid, const std::string& name) {
@@ -228,23 +242,20 @@ TEST_F(Recorder, AReaderThatStopsWhile160MBArriveCostsAtMost128MBAndTheDroppedAr
     // No queue limit in the broker: whatever goes missing went missing in the recorder.
     auto broker = Mosquitto::start("allow_anonymous true\nmax_queued_messages 0\nmax_queued_bytes 0\n");
     ASSERT_TRUE(broker);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);   // the write end is the child's
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    TempDir dir;
-    Child rec;
     std::vector<std::string> args = {"--root", "msh/EU", "--format", "jsonl"};
     if (kSanitized) args.insert(args.end(), {"--max-waiting", "8M"});
-    startOnPipe(rec, *broker, args, fds[1], dir.file("stderr"));
-    ASSERT_EQ(fcntl(fds[0], F_SETFL, O_NONBLOCK), 0);
+    PipedRecording rec(*broker, args);
+    const int reader = rec.reader();
+    ASSERT_EQ(fcntl(reader, F_SETFL, O_NONBLOCK), 0);
+    TempDir dir;
     ASSERT_TRUE(waitForClientSubscriptions(*broker, 1, 20s));
 
     const int count = kSanitized ? 3000 : 20000;   // of 8000 bytes: 160 MB (24 MB sanitized)
     const std::vector<std::string> sent = writeFlood(dir.file("flood"), count, 7980);
     publishLines(*broker, dir.file("flood"));
-    ASSERT_TRUE(waitForText(dir.file("stderr"), "the reader has taken nothing for 5 s", 1, 60s));
+    ASSERT_TRUE(waitForText(rec.errorsPath(), "the reader has taken nothing for 5 s", 1, 60s));
     // Every message has reached the recorder once it stops working.
-    const std::string stat = "/proc/" + std::to_string(rec.pid()) + "/stat";
+    const std::string stat = "/proc/" + std::to_string(rec.process().pid()) + "/stat";
     double cpu = cpuSecondsFromStat(stat);
     for (const auto deadline = Clock::now() + 120s; Clock::now() < deadline;) {
         std::this_thread::sleep_for(500ms);
@@ -252,19 +263,18 @@ TEST_F(Recorder, AReaderThatStopsWhile160MBArriveCostsAtMost128MBAndTheDroppedAr
         if (now == cpu) break;
         cpu = now;
     }
-    const std::int64_t peak = statusField(rec.pid(), "VmHWM");
+    const std::int64_t peak = statusField(rec.process().pid(), "VmHWM");
     if (!kSanitized) {
         EXPECT_LE(peak, 128 << 20);
     }
 
     std::string out;
-    readPipeUntil(fds[0], out, [] { return false; }, 1s);   // until the backlog is written
+    readPipeUntil(reader, out, [] { return false; }, 1s);   // until the backlog is written
     publish(*broker, kTopic, "{\"n\":-1}");
-    EXPECT_TRUE(readPipeUntil(fds[0], out, [&] { return out.find("{\\\"n\\\":-1}") != std::string::npos; }, 20s));
-    rec.signal(SIGTERM);
-    readPipeUntil(fds[0], out, [] { return false; }, 5s);
-    ::close(fds[0]);
-    EXPECT_EQ(rec.wait(5s), std::optional<int>(0));   // every drop was reported
+    EXPECT_TRUE(readPipeUntil(reader, out, [&] { return out.find("{\\\"n\\\":-1}") != std::string::npos; }, 20s));
+    rec.process().signal(SIGTERM);
+    readPipeUntil(reader, out, [] { return false; }, 5s);
+    EXPECT_EQ(rec.process().wait(5s), std::optional<int>(0));   // every drop was reported
 
     int bad = 0;
     std::vector<std::string> texts;
@@ -282,7 +292,7 @@ TEST_F(Recorder, AReaderThatStopsWhile160MBArriveCostsAtMost128MBAndTheDroppedAr
     // The report came first when reading resumed: before it only what the pipe held (64 KiB).
     EXPECT_LE(t.beforeFirstReport, 10u);
     EXPECT_NE(t.lastReason.find("the reader has taken nothing"), std::string::npos) << t.lastReason;
-    EXPECT_EQ(occurrences(readFile(dir.file("stderr")), "writing to standard output resumed"), 1);
+    EXPECT_EQ(occurrences(readFile(rec.errorsPath()), "writing to standard output resumed"), 1);
 }
 
 TEST_F(Recorder, TheServiceUnitVerifiesAndItsCommandLineRecordsWithTheExampleOptions) {
