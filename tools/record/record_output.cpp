@@ -220,6 +220,10 @@ OutputWriter::Step OutputWriter::writeOut(std::string& bytes, bool isReport) {
                 queue_.pause(kRetryWait);
                 break;
             case WriteOutcome::Busy: {
+                if (finishing_.load() && !graceStarted_) {   // the grace runs from the finish on
+                    graceStarted_ = true;
+                    stuckSince = SteadyClock::now();
+                }
                 const auto stuck = SteadyClock::now() - stuckSince;
                 if (stuck >= kStallAfter) {
                     startTrouble(printed(kStalledFormat, output_.name().c_str(),

@@ -113,6 +113,7 @@ private:
     std::string trouble_;          // why the output cannot be written now; empty while it can
     std::string lastTrouble_;      // the reason the next drop report gives
     bool resumed_ = false;         // writing works again: a drop report goes out at once
+    bool graceStarted_ = false;    // finishing: the output's last second has begun
     std::chrono::steady_clock::time_point lastReport_{};
     std::uint64_t reportCount_ = 0;   // the drops the report being written tells of
     std::uint64_t unwritten_ = 0;
