@@ -26,11 +26,12 @@ constexpr auto kFinishGrace = std::chrono::seconds(1);
 
 void report(const std::string& text) { std::fprintf(stderr, "%s%s\n", kProgramPrefix, text.c_str()); }
 
+// The texts hold paths of any length: sized first, then written.
 template <typename... Args>
 std::string printed(const char* format, Args... args) {
-    char buffer[512];
-    std::snprintf(buffer, sizeof buffer, format, args...);
-    return buffer;
+    std::string text(static_cast<std::size_t>(std::snprintf(nullptr, 0, format, args...)), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, args...);
+    return text;
 }
 
 }  // namespace
