@@ -7,66 +7,11 @@
 #include "log/log_view.h"
 #include "mesh/channel_crypto.h"
 #include "mesh/receive.h"
-#include "tests/e2e/e2e_fixture.h"
+#include "tests/e2e/recording.h"
 #include "tests/mqtt/mesh_envelope.h"
-#include "tests/support/jsonl_reader.h"
 
 namespace vchat::e2e {
 namespace {
-
-std::string recorderBinary() { return std::string(VCHAT_BINARY_DIR) + "/tools/record/veldra-record"; }
-
-void requireRecorderTools() {
-    for (const char* tool : {"mosquitto", "mosquitto_pub", "mosquitto_passwd"}) {
-        ASSERT_TRUE(onPath(tool)) << tool << " is not installed (scripts/install-deps installs it)";
-    }
-    ASSERT_TRUE(std::filesystem::exists(recorderBinary())) << recorderBinary() << " is not built";
-}
-
-// One recorder on the broker at 127.0.0.1, writing to a file of its own.
-class Recording {
-public:
-    Recording(const Mosquitto& broker, std::vector<std::string> args, const std::vector<std::string>& env = {}) {
-        std::vector<std::string> argv = {recorderBinary(), "--host", "127.0.0.1", "--port", broker.portText(),
-                                         "--output", path()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        EXPECT_TRUE(process_.start(argv, dir_.path(), env, dir_.file("stderr")));
-    }
-    std::string path() const { return dir_.file("recording"); }
-    Child& process() { return process_; }
-    // The texts of a text-format recording, stamps removed (empty while malformed).
-    std::vector<std::string> texts() const { return parseSavedLog(readFile(path())).value_or(std::vector<std::string>{}); }
-    std::vector<JsonObject> objects() const {
-        int bad = 0;
-        auto objects = readJsonl(readFile(path()), &bad);
-        EXPECT_EQ(bad, 0);
-        return objects;
-    }
-    // The texts of a jsonl recording, exactly as said.
-    std::vector<std::string> jsonTexts() const {
-        std::vector<std::string> texts;
-        for (const JsonObject& o : objects()) texts.push_back(exactBytes(o, "text"));
-        return texts;
-    }
-
-private:
-    TempDir dir_;
-    Child process_;
-};
-
-// Every case needs the tools; a fatal failure here skips the case's body.
-class Recorder : public ::testing::Test {
-protected:
-    void SetUp() override { requireRecorderTools(); }
-};
-
-void publish(const Mosquitto& broker, const std::string& topic, const std::string& payload) {
-    TempDir dir;
-    writeFile(dir.file("payload"), payload);
-    ASSERT_EQ(runCommand("mosquitto_pub -h 127.0.0.1 -p " + broker.portText() + " -t '" + topic + "' -f " +
-                         dir.file("payload")),
-              0);
-}
 
 // Milliseconds since 1970 of "YYYY-MM-DDTHH:MM:SS.mmmZ".
 std::int64_t isoMs(const std::string& iso) {

@@ -1,8 +1,9 @@
 // veldra-record: records what the chat client would show for a broker's mesh traffic, for days,
 // without a window, reconnecting by itself.
 //
-// Exit status: 0 after SIGINT or SIGTERM (or --help, --version), 1 when the output cannot be opened,
-// 2 for a bad option or value.
+// Exit status: 0 after SIGINT or SIGTERM (or --help, --version); 1 when the output cannot be opened,
+// or when lines were never written (an output that failed to the end, a reader that has gone); 2 for
+// a bad option or value.
 #include <signal.h>
 
 #include <chrono>
@@ -31,6 +32,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kProgramPrefix = "veldra-record: ";
 constexpr const char* kNextTryFormat = "Next try in %.1f s.";
+constexpr const char* kUnwrittenFormat = "lines never written: %llu";
 // How often the loop looks at the worker when no signal comes.
 constexpr auto kTick = std::chrono::milliseconds(50);
 
@@ -78,23 +80,27 @@ int main(int argc, char** argv) {
     sigemptyset(&signals);
     for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, s);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    // The transport's SIGPIPE policy covers the output too: a reader that went away fails the write.
+    // The transport's SIGPIPE policy covers the output too: a reader that went away fails the write
+    // (and ends the recorder, silently).
     vchat::startSockets();
 
-    LineFormatter formatter(options.format, options.noCut);
+    const LineFormatter formatter(options.format, options.noCut);
     OutputFile output;
     if (!output.open(options.output, formatter.fileStart(), error)) {
         std::fprintf(stderr, "%s%s\n", kProgramPrefix, error.c_str());
         return 1;
     }
-    LineQueue queue;
+    // Lines are made where they are said (each thread with a formatter of its own) and wait whole.
+    LineQueue queue(options.maxWaiting);
     OutputWriter writer(queue, output, formatter);
-    auto say = [&queue](std::string text) {
-        queue.push(QueuedLine{WallClock::now(), WorkerLine{LineKind::Status, {}, std::move(text)}});
+    auto say = [&queue, f = formatter](std::string text) mutable {
+        queue.push(f.format(WorkerLine{LineKind::Status, {}, std::move(text)}, WallClock::now()));
     };
 
     MqttWorker worker;
-    worker.setSink([&queue](const WorkerLine& line) { queue.push(QueuedLine{WallClock::now(), line}); });
+    worker.setSink([&queue, f = formatter](const WorkerLine& line) mutable {
+        queue.push(f.format(line, WallClock::now()));
+    });
     if (presetNotice) say(*presetNotice);
 
     ReconnectBackoff backoff(randomSeed());
@@ -110,6 +116,7 @@ int main(int argc, char** argv) {
         const int sig = sigtimedwait(&signals, nullptr, &tick);
         if (sig == SIGINT || sig == SIGTERM) break;
         if (sig == SIGHUP) writer.requestReopen();
+        if (writer.outputGone()) break;
 
         if (waiting) {
             if (Clock::now() < nextTry) continue;
@@ -137,5 +144,11 @@ int main(int argc, char** argv) {
     // DISCONNECT goes out (when connected) before the last lines are written.
     worker.stop();
     writer.finish();
+    if (writer.unwrittenLines() > 0) {
+        std::fprintf(stderr, "%s", kProgramPrefix);
+        std::fprintf(stderr, kUnwrittenFormat, static_cast<unsigned long long>(writer.unwrittenLines()));
+        std::fputc('\n', stderr);
+        return 1;
+    }
     return 0;
 }

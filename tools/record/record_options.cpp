@@ -1,6 +1,8 @@
 #include "tools/record/record_options.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <iterator>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -19,6 +21,9 @@ namespace {
 
 constexpr const char* kStandardOutput = "-";
 constexpr const char* kBlanks = " \t\r\n";
+constexpr const char* kConfigOption = "--config";
+constexpr const char* kTextExtension = ".txt";
+constexpr const char* kJsonlExtension = ".jsonl";
 
 struct HideKind {
     const char* name;
@@ -53,7 +58,77 @@ bool readWholeFile(const std::string& option, const std::string& path, std::stri
     return true;
 }
 
+std::string trimmed(const std::string& text) {
+    const std::size_t begin = text.find_first_not_of(kBlanks);
+    const std::size_t end = text.find_last_not_of(kBlanks);
+    return begin == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
+}
+
+// The arguments with every --config FILE replaced by the options the file holds, in its place.
+bool expandConfigFiles(const std::vector<std::string>& args, std::vector<std::string>& expanded, std::string& error) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string path;
+        if (args[i] == kConfigOption) {
+            if (i + 1 == args.size()) {
+                error = std::string(kConfigOption) + ": expects a value";
+                return false;
+            }
+            path = args[++i];
+        } else if (args[i].rfind(std::string(kConfigOption) + "=", 0) == 0) {
+            path = args[i].substr(std::strlen(kConfigOption) + 1);
+        } else {
+            expanded.push_back(args[i]);
+            continue;
+        }
+        std::string text;
+        if (!readWholeFile(kConfigOption, path, text, error)) return false;
+        std::istringstream lines(text);
+        std::string line;
+        for (int number = 1; std::getline(lines, line); ++number) {
+            line = trimmed(line);
+            if (line.empty() || line[0] == '#') continue;
+            const std::size_t equals = line.find('=');
+            const std::string name = "--" + trimmed(line.substr(0, equals));
+            if (name == kConfigOption || name == "--") {
+                error = path + ":" + std::to_string(number) + ": \"" + line + "\" is not an option this file may hold";
+                return false;
+            }
+            expanded.push_back(name);
+            if (equals != std::string::npos) expanded.push_back(trimmed(line.substr(equals + 1)));
+        }
+    }
+    return true;
+}
+
 }  // namespace
+
+bool parseSize(const std::string& text, std::size_t& bytes) {
+    std::size_t digits = 0;
+    std::size_t value = 0;
+    for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits) {
+        if (value > (SIZE_MAX - 9) / 10) return false;
+        value = value * 10 + static_cast<std::size_t>(text[digits] - '0');
+    }
+    const std::string unit = text.substr(digits);
+    int shift = 0;
+    if (unit == "K") shift = 10;
+    else if (unit == "M") shift = 20;
+    else if (unit == "G") shift = 30;
+    else if (!unit.empty()) return false;
+    if (digits == 0 || value == 0 || value > (SIZE_MAX >> shift)) return false;
+    bytes = value << shift;
+    return true;
+}
+
+std::string sizeText(std::size_t bytes) {
+    static constexpr const char* kUnits[] = {"bytes", "KiB", "MiB", "GiB"};
+    std::size_t unit = 0;
+    while (unit + 1 < std::size(kUnits) && bytes % 1024 == 0) {
+        bytes /= 1024;
+        ++unit;
+    }
+    return std::to_string(bytes) + " " + kUnits[unit];
+}
 
 std::string usageText() {
     return "Usage: veldra-record [options]\n"
@@ -82,15 +157,22 @@ std::string usageText() {
            "                         telemetry, traceroute (may be given more than once)\n"
            "Output:\n"
            "  --output FILE          append to FILE (default: standard output)\n"
+           "  --output-stem STEM     append to STEM.txt, or STEM.jsonl with --format jsonl\n"
            "  --format text|jsonl    text: the client's saved-log lines (default); jsonl: one JSON\n"
            "                         object per line\n"
            "  --no-cut               keep whole texts (the client cuts them at 8000 bytes)\n"
+           "  --max-waiting SIZE     lines wait in memory while the output cannot take them, up to\n"
+           "                         SIZE (K, M, G: KiB, MiB, GiB; default 64M); beyond it the newest\n"
+           "                         are dropped, and a status line says how many\n"
+           "  --config FILE          take options from FILE, one a line: NAME = VALUE, or NAME for a\n"
+           "                         flag (NAME as above without the dashes; # starts a comment)\n"
            "  --help                 show this text\n"
            "  --version              show the version\n";
 }
 
 bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, std::string& error) {
     RecordOptions o;
+    std::optional<std::string> outputStem;   // the extension waits for --format, wherever it stands
     const tools::Refusal fail{error};
     const std::map<std::string, tools::ValueOption> withValue = {
         {"--host", tools::nonEmptyValue("--host", "host", o.host, error)},
@@ -134,7 +216,16 @@ bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, 
         {"--output", [&](const std::string& v) {
              if (v.empty()) return fail("--output: empty path");
              o.output = v == kStandardOutput ? "" : v;
+             outputStem.reset();
              return true;
+         }},
+        {"--output-stem", [&](const std::string& v) {
+             if (v.empty()) return fail("--output-stem: empty path");
+             outputStem = v;
+             return true;
+         }},
+        {"--max-waiting", [&](const std::string& v) {
+             return parseSize(v, o.maxWaiting) ? true : fail("--max-waiting: expected a size such as 64M, got \"" + v + "\"");
          }},
         {"--format", [&](const std::string& v) {
              if (v == "text") o.format = OutputFormat::Text;
@@ -153,14 +244,18 @@ bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, 
         {"--version", [&] { o.version = true; }},
     };
 
-    // Refused by name, before anything else: a password argument would show in the process list.
-    for (const std::string& arg : args) {
+    std::vector<std::string> expanded;
+    if (!expandConfigFiles(args, expanded, error)) return false;
+    // Refused by name, before anything else: a password argument would show in the process list
+    // (and one in a --config file would not be where only the service can read it).
+    for (const std::string& arg : expanded) {
         if (arg == "--password" || arg.rfind("--password=", 0) == 0) {
             return fail("--password: not accepted (it would show in the process list); use --password-file or " +
                         std::string(kPasswordEnv));
         }
     }
-    if (!tools::parseLongOptions(args, withValue, flags, error)) return false;
+    if (!tools::parseLongOptions(expanded, withValue, flags, error)) return false;
+    if (outputStem) o.output = *outputStem + (o.format == OutputFormat::Jsonl ? kJsonlExtension : kTextExtension);
     if (!o.help && !o.version && o.pskIdentity.empty() != o.pskKeyFile.empty()) {
         return fail(o.pskIdentity.empty() ? "--psk-key-file: needs --psk-identity" : "--psk-identity: needs --psk-key-file");
     }
@@ -182,9 +277,7 @@ bool buildConfig(const RecordOptions& options, const char* envPassword, const Re
     std::string pskKeyHex;
     if (!options.pskKeyFile.empty()) {
         if (!readWholeFile("--psk-key-file", options.pskKeyFile, pskKeyHex, error)) return false;
-        const std::size_t begin = pskKeyHex.find_first_not_of(kBlanks);
-        const std::size_t end = pskKeyHex.find_last_not_of(kBlanks);
-        pskKeyHex = begin == std::string::npos ? "" : pskKeyHex.substr(begin, end - begin + 1);
+        pskKeyHex = trimmed(pskKeyHex);
         bool hex = !pskKeyHex.empty() && pskKeyHex.size() % 2 == 0;
         for (char c : pskKeyHex) hex = hex && hexDigitValue(c) >= 0;
         if (!hex) {

@@ -4,6 +4,7 @@
 // names the option at fault. Nothing throws.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,9 @@
 namespace vchat::record {
 
 enum class OutputFormat { Text, Jsonl };
+
+// How much of the output's lines may wait in memory while the output cannot take them.
+inline constexpr std::size_t kDefaultMaxWaiting = std::size_t{64} << 20;
 
 // The environment variable the password may come from (an argument would show in the process list).
 inline constexpr const char* kPasswordEnv = "VELDRA_PASSWORD";
@@ -41,6 +45,7 @@ struct RecordOptions {
     std::string output;                      // empty: standard output
     OutputFormat format = OutputFormat::Text;
     bool noCut = false;
+    std::size_t maxWaiting = kDefaultMaxWaiting;
     bool help = false;
     bool version = false;
 };
@@ -54,6 +59,12 @@ bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, 
 // notice line when the preset rule gave the key.
 bool buildConfig(const RecordOptions& options, const char* envPassword, const ResolveChannel& resolveChannel,
                  MqttConfig& config, std::optional<std::string>& presetNotice, std::string& error);
+
+// A size as options give it: digits with an optional K, M or G (powers of 1024). False when it is
+// not one, is 0 or does not fit.
+bool parseSize(const std::string& text, std::size_t& bytes);
+// "64 MiB", "512 KiB" or "1000 bytes": the largest unit that divides it.
+std::string sizeText(std::size_t bytes);
 
 // The text --help prints.
 std::string usageText();

@@ -1,4 +1,5 @@
-// What the recorder computes without I/O: the retry schedule, the jsonl and text lines, the options.
+// What the recorder computes without I/O: the retry schedule, the jsonl and text lines, the options,
+// the bound on waiting lines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "tools/record/backoff.h"
 #include "tools/record/record_format.h"
 #include "tools/record/record_options.h"
+#include "tools/record/record_output.h"
 
 namespace vchat::record {
 namespace {
@@ -151,6 +153,13 @@ TEST(RecordOptions, EachBadOptionOrValueIsRefusedByName) {
         {{"--decode-raw=yes"}, "--decode-raw"},
         {{"--psk-identity", "me"}, "--psk-identity"},
         {{"--psk-key-file", "k"}, "--psk-key-file"},
+        {{"--max-waiting", "0"}, "--max-waiting"},
+        {{"--max-waiting", "64MB"}, "--max-waiting"},
+        {{"--max-waiting", "K"}, "--max-waiting"},
+        {{"--max-waiting", "99999999999999999999"}, "--max-waiting"},
+        {{"--max-waiting", "17179869184G"}, "--max-waiting"},
+        {{"--config", "/nonexistent/x.conf"}, "--config"},
+        {{"--config"}, "--config"},
     };
     for (const auto& row : rows) {
         RecordOptions options;
@@ -234,6 +243,82 @@ TEST(RecordOptions, PasswordAndPskKeyComeFromFilesOrTheEnvironment) {
         EXPECT_FALSE(b.ok);
         EXPECT_NE(b.error.find(named), std::string::npos) << b.error;
     }
+}
+
+TEST(RecordOptions, SizesTakeBinaryUnitsAndSayThemBack) {
+    const struct {
+        const char* text;
+        std::size_t bytes;
+        const char* said;
+    } rows[] = {{"1", 1, "1 bytes"}, {"1000", 1000, "1000 bytes"}, {"64K", 64 << 10, "64 KiB"},
+                {"1536K", 1536 << 10, "1536 KiB"}, {"64M", kDefaultMaxWaiting, "64 MiB"}, {"2G", std::size_t{2} << 30, "2 GiB"}};
+    for (const auto& row : rows) {
+        std::size_t bytes = 0;
+        EXPECT_TRUE(parseSize(row.text, bytes)) << row.text;
+        EXPECT_EQ(bytes, row.bytes) << row.text;
+        EXPECT_EQ(sizeText(bytes), row.said);
+    }
+}
+
+// A --config file stands where it is named: later options win, a file's lines are options.
+TEST(RecordOptions, AConfigFileHoldsOptionsInItsPlaceAndTheStemTakesTheFormatsExtension) {
+    testing::TempDir dir;
+    const std::string conf = dir.file("x.conf");
+    testing::writeFile(conf, "# a comment\n\n  host = broker.example.org \nuser=me two\r\ndecode-raw\nformat = jsonl\n"
+                             "hide = telemetry,position\noutput = elsewhere\n");
+    RecordOptions o;
+    std::string error;
+    ASSERT_TRUE(parseOptions({"--host", "first", "--config", conf, "--output-stem", "/var/log/x/n", "--port=1884"}, o, error))
+        << error;
+    EXPECT_EQ(o.host, "broker.example.org");
+    EXPECT_EQ(o.user, "me two");
+    EXPECT_EQ(o.port, "1884");
+    EXPECT_TRUE(o.decodeRaw && o.hideTelemetry && o.hidePosition && !o.hideNodeinfo);
+    EXPECT_EQ(o.output, "/var/log/x/n.jsonl");
+    ASSERT_TRUE(parseOptions({"--output-stem=/var/log/x/n", "--config=" + conf, "--format", "text"}, o, error));
+    EXPECT_EQ(o.output, "elsewhere");   // the file's --output came after the stem
+
+    const struct {
+        const char* line;
+        const char* named;
+    } refused[] = {{"password = secret", "--password"}, {"config = other.conf", "x.conf:2"}, {"= 5", "x.conf:2"},
+                   {"colour = blue", "--colour"}, {"port = 0", "--port"}};
+    for (const auto& row : refused) {
+        testing::writeFile(conf, std::string("# first line\n") + row.line + "\n");
+        EXPECT_FALSE(parseOptions({"--config", conf}, o, error)) << row.line;
+        EXPECT_NE(error.find(row.named), std::string::npos) << error;
+    }
+}
+
+// ---- Waiting lines -----------------------------------------------------------------------------
+
+// The bound counts what a line holds in memory; the newest lines beyond it are dropped and counted
+// until written lines give their room back.
+TEST(LineQueue, PastTheLimitTheNewestAreDroppedAndCountedUntilRoomIsGivenBack) {
+    const std::string line(1000, 'x');
+    const std::size_t cost = waitingCost(line);
+    LineQueue queue(3 * cost + cost / 2);
+    for (int i = 0; i < 5; ++i) queue.push(line);
+    EXPECT_EQ(queue.waitingLines(), 3u);
+    EXPECT_EQ(queue.dropped(), 2u);
+    std::string popped;
+    std::size_t poppedCost = 0;
+    ASSERT_TRUE(queue.pop(popped, poppedCost, std::chrono::milliseconds(0)));
+    EXPECT_EQ(poppedCost, cost);
+    queue.push(line);   // the popped line still holds its room while it is written
+    EXPECT_EQ(queue.dropped(), 3u);
+    queue.release(poppedCost);
+    queue.push(line);
+    EXPECT_EQ(queue.waitingLines(), 3u);
+    EXPECT_EQ(queue.takeDropped(), 3u);
+    EXPECT_EQ(queue.dropped(), 0u);
+
+    // A line built by appending is held at its size, not at the capacity it grew to.
+    std::string grown;
+    for (int i = 0; i < 1000; ++i) grown += 'y';
+    LineQueue exact(cost);
+    exact.push(grown);
+    EXPECT_EQ(exact.waitingLines(), 1u);
 }
 
 }  // namespace
