@@ -197,7 +197,8 @@ IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n) {
             const int got = SSL_read(conn.ssl.get(), dst, static_cast<int>(std::min<std::size_t>(n, INT_MAX)));
             if (got > 0) return {IoStatus::Ok, static_cast<std::size_t>(got)};
             const int err = SSL_get_error(conn.ssl.get(), got);
-            if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) return {IoStatus::NotReady, 0};
+            if (err == SSL_ERROR_WANT_READ) return {IoStatus::NotReady, 0, WaitFor::Read};
+            if (err == SSL_ERROR_WANT_WRITE) return {IoStatus::NotReady, 0, WaitFor::Write};
             if (err == SSL_ERROR_ZERO_RETURN) return {IoStatus::Closed, 0};
             if (err == SSL_ERROR_SYSCALL && lastSocketError() == SocketError::Interrupted) continue;
             return {IoStatus::Error, 0};
@@ -216,8 +217,10 @@ IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n) {
 
 IoResult waitReadable(BrokerConnection& conn, int timeoutMs) {
     if (!conn.sock.valid()) return {IoStatus::Error, 0};
-    // Bytes the TLS library already took off the socket never make the socket readable again.
-    if (conn.tls && conn.ssl && SSL_has_pending(conn.ssl.get())) return {IoStatus::Ok, 0};
+    // Decrypted bytes the TLS library already took off the socket never make it readable again.
+    // SSL_has_pending would also count the start of a record that is still arriving, and a wait
+    // that returned at once for it would have the caller spin until the record is whole.
+    if (conn.tls && conn.ssl && SSL_pending(conn.ssl.get()) > 0) return {IoStatus::Ok, 0};
     switch (waitSocket(conn.sock.get(), WaitFor::Read, deadlineIn(timeoutMs), conn.stop)) {
     case WaitResult::Ready:
         // Hang-up and error also count as ready: the read that follows tells closed from broken.
@@ -226,6 +229,7 @@ IoResult waitReadable(BrokerConnection& conn, int timeoutMs) {
         return {IoStatus::NotReady, 0};
     case WaitResult::Stopped:
         return {IoStatus::Stopped, 0};
+    case WaitResult::Woken:   // no wake signal is given
     case WaitResult::Failed:
         break;
     }

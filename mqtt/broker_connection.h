@@ -81,6 +81,9 @@ enum class IoStatus {
 struct IoResult {
     IoStatus status = IoStatus::Error;
     std::size_t bytes = 0;   // with Ok from a read: how many bytes were read
+    // With NotReady from a read: what the socket must become before the read is tried again (TLS
+    // may need to write first).
+    WaitFor retryWhen = WaitFor::Read;
 };
 
 // Resolves host and port (the port as a service name), tries each address with a
@@ -96,9 +99,13 @@ bool sendRaw(BrokerConnection& conn, std::string_view bytes, int stallTimeoutMs 
 // The same for one packet given in two parts (head, then body), as if they were one buffer.
 bool sendRaw(BrokerConnection& conn, std::string_view head, std::string_view body,
              int stallTimeoutMs = kSendStallTimeoutMs);
-// One read of at most n bytes; NotReady when nothing is there yet.
+// One read of at most n bytes; NotReady when nothing can be handed out yet: the socket is empty,
+// or over TLS no whole record has arrived (its first part is kept by the TLS library, off the
+// socket). Never waits.
 IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n);
-// Waits until something can be read: socket readable, or TLS holding pending bytes (checked first).
+// Waits until a read has something to hand out: TLS holding decrypted bytes (checked first, as the
+// socket no longer shows them), or the socket readable. Part of a TLS record does not count: the
+// wait is then for the rest of it on the socket.
 IoResult waitReadable(BrokerConnection& conn, int timeoutMs);
 // Shuts TLS down (without waiting for the peer) and closes the socket. Safe to call twice.
 void closeConnection(BrokerConnection& conn);

@@ -13,6 +13,7 @@
 #include <climits>
 #include <csignal>
 #include <mutex>
+#include <utility>
 
 namespace vchat {
 
@@ -103,18 +104,27 @@ void stopOnInterrupt(StopSignal& stop) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSignal* stop) {
-    pollfd fds[2]{};
+WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSignal* stop,
+                      const StopSignal* wake) {
+    // The socket first, then whichever signals are given.
+    pollfd fds[3]{};
     fds[0].fd = fd;
     fds[0].events = direction == WaitFor::Read ? POLLIN : POLLOUT;
     nfds_t count = 1;
-    if (stop != nullptr) {
-        fds[1].fd = stop->waitHandle();
-        fds[1].events = POLLIN;
-        count = 2;
+    pollfd* stopFd = nullptr;
+    pollfd* wakeFd = nullptr;
+    for (auto [signal, slot] : {std::pair{stop, &stopFd}, std::pair{wake, &wakeFd}}) {
+        if (signal == nullptr) continue;
+        fds[count].fd = signal->waitHandle();
+        fds[count].events = POLLIN;
+        *slot = &fds[count++];
     }
+    auto raised = [](const StopSignal* signal, const pollfd* p) {
+        return signal != nullptr && (signal->raised() || (p != nullptr && p->revents != 0));
+    };
     for (;;) {
-        if (stop != nullptr && stop->raised()) return WaitResult::Stopped;
+        if (raised(stop, nullptr)) return WaitResult::Stopped;
+        if (raised(wake, nullptr)) return WaitResult::Woken;
         // Rounded up: a wait that ends before the deadline would be taken for readiness elsewhere.
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
         const int timeout = left > 0 ? static_cast<int>(left < INT_MAX ? left : INT_MAX) : 0;
@@ -123,7 +133,8 @@ WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSi
             if (errno == EINTR) continue;
             return WaitResult::Failed;
         }
-        if (stop != nullptr && (fds[1].revents != 0 || stop->raised())) return WaitResult::Stopped;
+        if (raised(stop, stopFd)) return WaitResult::Stopped;
+        if (raised(wake, wakeFd)) return WaitResult::Woken;
         if (n == 0) {
             if (timeout == 0) return WaitResult::TimedOut;
             continue;   // woken a little early: wait out the rest

@@ -148,11 +148,14 @@ void stopOnInterrupt(StopSignal& stop) {
     ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
-WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSignal* stop) {
+WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSignal* stop,
+                      const StopSignal* wake) {
     const SOCKET sock = toSocket(fd);
     const SOCKET stopSock = stop != nullptr ? toSocket(stop->waitHandle()) : INVALID_SOCKET;
+    const SOCKET wakeSock = wake != nullptr ? toSocket(wake->waitHandle()) : INVALID_SOCKET;
     for (;;) {
         if (stop != nullptr && stop->raised()) return WaitResult::Stopped;
+        if (wake != nullptr && wake->raised()) return WaitResult::Woken;
         fd_set readSet;
         fd_set writeSet;
         fd_set exceptSet;
@@ -163,6 +166,7 @@ WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSi
         // A failed non-blocking connect shows in the except set, not as writable.
         FD_SET(sock, &exceptSet);
         if (stop != nullptr) FD_SET(stopSock, &readSet);
+        if (wake != nullptr) FD_SET(wakeSock, &readSet);
         // Rounded up: a wait that ends before the deadline would be taken for readiness elsewhere.
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
         const long timeout = left > 0 ? static_cast<long>(left < INT_MAX ? left : INT_MAX) : 0;
@@ -173,6 +177,7 @@ WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSi
             return WaitResult::Failed;
         }
         if (stop != nullptr && (FD_ISSET(stopSock, &readSet) || stop->raised())) return WaitResult::Stopped;
+        if (wake != nullptr && (FD_ISSET(wakeSock, &readSet) || wake->raised())) return WaitResult::Woken;
         if (n == 0) {
             if (timeout == 0) return WaitResult::TimedOut;
             continue;   // woken a little early: wait out the rest

@@ -1,0 +1,152 @@
+// The worker against real mosquitto brokers, one source for Linux and for Windows (run under wine by
+// scripts/test-windows): every kind of login with traffic through it, two workers talking, a broker
+// that goes away and a stop during a silent login. The log reads the same, line for line, on both.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mqtt/mqtt_worker.h"
+#include "tests/support/log_texts.h"
+#include "tests/support/loopback.h"
+#include "tests/support/test_brokers.h"
+
+namespace vchat {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Strings = std::vector<std::string>;
+using testing::BrokerKind;
+using testing::logTexts;
+using testing::TestBroker;
+using testing::waitForLine;
+
+constexpr char kSubscribed[] = "Subscribed: msh/EU/2/json/#";
+
+struct LoginCase {
+    const char* name;
+    BrokerKind kind;
+    const char* connectedLine;
+};
+
+class WorkerBrokerLogin : public ::testing::TestWithParam<LoginCase> {};
+
+// The login is accepted at the first attempt, an item goes out and comes back through the broker
+// (the worker subscribed before it sent), and stop says goodbye.
+TEST_P(WorkerBrokerLogin, SendsAndHearsBackThroughTheBroker) {
+    const LoginCase& c = GetParam();
+    std::string why;
+    const auto broker = TestBroker::open(c.kind, why);
+    ASSERT_TRUE(broker) << why;
+    LogView log;
+    MqttWorker worker;
+    worker.start(broker->config(), &log);
+    ASSERT_TRUE(waitForLine(log, kSubscribed, 20s));
+    const std::string topic = "msh/EU/2/json/mqtt/!0a1b2c3d";
+    const std::string payload = std::string("{\"via\":\"") + c.name + "\"}";
+    worker.enqueuePublish(topic, payload);
+    EXPECT_TRUE(waitForLine(log, "msg " + topic + "\n" + payload, 20s));
+    worker.stop();
+    const Strings expected = {c.connectedLine, "Connected to broker.", kSubscribed,
+                              "sent -> " + topic + " :: " + payload, "msg " + topic + "\n" + payload,
+                              "Disconnected."};
+    EXPECT_EQ(logTexts(log), expected);
+    if (c.kind == BrokerKind::Password) {
+        // One connection, accepted as an MQTT 3.1.1 client with the user name.
+        EXPECT_TRUE(broker->waitForLog("(p2, c1, k20, u'alice')", 5s));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Brokers, WorkerBrokerLogin,
+    ::testing::Values(LoginCase{"Password", BrokerKind::Password, "TCP connected."},
+                      LoginCase{"TlsWithCa", BrokerKind::TlsCertificate, "TCP/TLS connected."},
+                      LoginCase{"TlsPsk", BrokerKind::TlsPsk, "TCP/TLS connected."}),
+    [](const ::testing::TestParamInfo<LoginCase>& info) { return std::string(info.param.name); });
+
+// A receiver and a sender that listens under another root, so it does not hear itself. Each item
+// is queued while the sender idles in its read turn, and reaches the receiver at once.
+TEST(WorkerBroker, TrafficBetweenTwoWorkersGoesOutAtOnce) {
+    std::string why;
+    const auto broker = TestBroker::open(BrokerKind::Plain, why);
+    ASSERT_TRUE(broker) << why;
+    LogView log;
+    MqttWorker receiver;
+    receiver.start(broker->config(), &log);
+    ASSERT_TRUE(waitForLine(log, kSubscribed, 20s));
+    MqttConfig senderConfig = broker->config();
+    senderConfig.rootTopic = "msh/US";
+    LogView senderLog;
+    MqttWorker sender;
+    sender.start(senderConfig, &senderLog);
+    ASSERT_TRUE(waitForLine(senderLog, "Subscribed: msh/US/2/json/#", 20s));
+
+    Strings heard;
+    Strings sent;
+    for (int i = 0; i < 3; ++i) {
+        std::this_thread::sleep_for(50ms);
+        const std::string payload = "{\"n\":" + std::to_string(i) + "}";
+        const auto t0 = Clock::now();
+        sender.enqueuePublish("msh/EU/2/json/x", payload);
+        EXPECT_TRUE(waitForLine(log, "msg msh/EU/2/json/x\n" + payload, 10s));
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
+        // The sender's read turn lasts 200 ms: an item that waited for its end would take longer.
+        EXPECT_LT(took, 100ms) << took.count() << " ms";
+        heard.push_back("msg msh/EU/2/json/x\n" + payload);
+        sent.push_back("sent -> msh/EU/2/json/x :: " + payload);
+    }
+    sender.stop();
+    receiver.stop();
+    Strings expected = {"TCP connected.", "Connected to broker.", kSubscribed};
+    expected.insert(expected.end(), heard.begin(), heard.end());
+    expected.push_back("Disconnected.");
+    EXPECT_EQ(logTexts(log), expected);
+    Strings expectedSent = {"TCP connected.", "Connected to broker.", "Subscribed: msh/US/2/json/#"};
+    expectedSent.insert(expectedSent.end(), sent.begin(), sent.end());
+    expectedSent.push_back("Disconnected.");
+    EXPECT_EQ(logTexts(senderLog), expectedSent);
+}
+
+TEST(WorkerBroker, BrokerGoneIsReportedOnce) {
+    std::string why;
+    const auto broker = TestBroker::open(BrokerKind::Killable, why);
+    ASSERT_TRUE(broker) << why;
+    LogView log;
+    MqttWorker worker;
+    worker.start(broker->config(), &log);
+    ASSERT_TRUE(waitForLine(log, kSubscribed, 20s));
+    ASSERT_TRUE(broker->kill());
+    EXPECT_TRUE(waitForLine(log, "error: connection lost", 20s));
+    EXPECT_EQ(worker.phase(), WorkerPhase::Lost);
+    worker.stop();
+    const Strings expected = {"TCP connected.", "Connected to broker.", kSubscribed, "error: connection lost",
+                              "Disconnected."};
+    EXPECT_EQ(logTexts(log), expected);
+}
+
+// A listener that accepts (through its backlog) and never answers the CONNECT.
+TEST(WorkerBroker, StopDuringASilentLoginIsPrompt) {
+    const testing::LoopbackListener listener;
+    ASSERT_TRUE(listener.ok());
+    MqttConfig config;
+    config.host = "127.0.0.1";
+    config.port = listener.portText();
+    LogView log;
+    MqttWorker worker;
+    worker.start(config, &log);
+    ASSERT_TRUE(waitForLine(log, "TCP connected.", 10s));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(worker.phase(), WorkerPhase::Connecting);
+    const auto t0 = Clock::now();
+    worker.stop();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
+    EXPECT_LT(took, 500ms) << took.count() << " ms";
+    const Strings expected = {"TCP connected.", "Disconnected."};
+    EXPECT_EQ(logTexts(log), expected);
+}
+
+}  // namespace
+}  // namespace vchat
