@@ -158,7 +158,11 @@ int tcpConnect(const std::string& host, const std::string& port, const ConnectCo
         if (control.stop != nullptr && control.stop->raised()) break;
         SocketFd fd(openStreamSocket(ai->ai_family, ai->ai_socktype, ai->ai_protocol));
         if (!fd.valid() || !setBlocking(fd.get(), false)) continue;
-        if (connectOne(fd.get(), ai, control.stop)) result = fd.release();
+        if (!connectOne(fd.get(), ai, control.stop)) continue;
+        // A PUBLISH goes out as two writes (head, then the payload from the queue): without this
+        // the payload would wait for the broker's delayed acknowledgement of the head.
+        setNoDelay(fd.get());
+        result = fd.release();
     }
     ::freeaddrinfo(list);
     return result;

@@ -87,7 +87,8 @@ struct IoResult {
 };
 
 // Resolves host and port (the port as a service name), tries each address with a
-// kConnectTimeoutSec non-blocking connect. Returns the connected socket, non-blocking, or -1.
+// kConnectTimeoutSec non-blocking connect. Returns the connected socket, non-blocking and sending
+// small writes at once (setNoDelay), or -1.
 // With a stop signal the lookup runs on a thread of its own that the caller does not wait for once
 // the signal is raised; its late result is dropped.
 int tcpConnect(const std::string& host, const std::string& port, const ConnectControl& control = {});

@@ -74,6 +74,9 @@ int openStreamSocket(int family, int type, int protocol);
 // Switches non-blocking mode off (blocking = true) or on. False when that fails.
 bool setBlocking(int fd, bool blocking);
 void closeSocket(int fd);
+// Sends small writes at once instead of holding them until the peer acknowledges the previous one
+// (which a peer that delays its acknowledgements makes last tens of milliseconds). False on failure.
+bool setNoDelay(int fd);
 // One send or receive call: the byte count, 0 from a receive for an orderly close, -1 on failure
 // (lastSocketError says why). Sends never raise SIGPIPE.
 long sendSome(int fd, const char* data, std::size_t size);

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -64,6 +65,11 @@ bool setBlocking(int fd, bool blocking) {
 }
 
 void closeSocket(int fd) { ::close(fd); }
+
+bool setNoDelay(int fd) {
+    const int on = 1;
+    return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+}
 
 long sendSome(int fd, const char* data, std::size_t size) { return ::send(fd, data, size, 0); }
 

@@ -100,6 +100,11 @@ bool setBlocking(int fd, bool blocking) {
 
 void closeSocket(int fd) { ::closesocket(toSocket(fd)); }
 
+bool setNoDelay(int fd) {
+    const BOOL on = TRUE;
+    return ::setsockopt(toSocket(fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on) == 0;
+}
+
 // Windows has no SIGPIPE: a send to a peer that has gone fails with WSAECONNRESET.
 long sendSome(int fd, const char* data, std::size_t size) {
     return ::send(toSocket(fd), data, clampToInt(size), 0);
