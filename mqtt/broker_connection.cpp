@@ -219,15 +219,20 @@ IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n) {
     }
 }
 
-IoResult waitReadable(BrokerConnection& conn, int timeoutMs) {
-    if (!conn.sock.valid()) return {IoStatus::Error, 0};
-    // Decrypted bytes the TLS library already took off the socket never make it readable again.
+WaitResult waitToRead(const BrokerConnection& conn, WaitFor direction, Deadline deadline,
+                      const StopSignal* wake) {
+    if (!conn.sock.valid()) return WaitResult::Failed;
+    if (conn.stop != nullptr && conn.stop->raised()) return WaitResult::Stopped;
     // SSL_has_pending would also count the start of a record that is still arriving, and a wait
-    // that returned at once for it would have the caller spin until the record is whole.
-    if (conn.tls && conn.ssl && SSL_pending(conn.ssl.get()) > 0) return {IoStatus::Ok, 0};
-    switch (waitSocket(conn.sock.get(), WaitFor::Read, deadlineIn(timeoutMs), conn.stop)) {
+    // that returned at once for it would have the reader spin until the record is whole.
+    if (conn.tls && conn.ssl && SSL_pending(conn.ssl.get()) > 0) return WaitResult::Ready;
+    // Hang-up and error also count as ready: the read that follows tells closed from broken.
+    return waitSocket(conn.sock.get(), direction, deadline, conn.stop, wake);
+}
+
+IoResult waitReadable(BrokerConnection& conn, int timeoutMs) {
+    switch (waitToRead(conn, WaitFor::Read, deadlineIn(timeoutMs))) {
     case WaitResult::Ready:
-        // Hang-up and error also count as ready: the read that follows tells closed from broken.
         return {IoStatus::Ok, 0};
     case WaitResult::TimedOut:
         return {IoStatus::NotReady, 0};

@@ -102,11 +102,15 @@ bool sendRaw(BrokerConnection& conn, std::string_view head, std::string_view bod
              int stallTimeoutMs = kSendStallTimeoutMs);
 // One read of at most n bytes; NotReady when nothing can be handed out yet: the socket is empty,
 // or over TLS no whole record has arrived (its first part is kept by the TLS library, off the
-// socket). Never waits.
+// socket). Never waits on the non-blocking sockets of this layer.
 IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n);
-// Waits until a read has something to hand out: TLS holding decrypted bytes (checked first, as the
-// socket no longer shows them), or the socket readable. Part of a TLS record does not count: the
-// wait is then for the rest of it on the socket.
+// The wait before a read: Ready at once while TLS holds decrypted bytes (the socket no longer shows
+// them), else a wait on the socket for `direction` (Read, or what the last read's retryWhen asked
+// for) until the deadline, conn.stop or `wake` (may be null). The start of a TLS record that is
+// still arriving is no such byte: the wait is then for the rest of it on the socket.
+WaitResult waitToRead(const BrokerConnection& conn, WaitFor direction, Deadline deadline,
+                      const StopSignal* wake = nullptr);
+// waitToRead for reading, as an IoResult: Ok, NotReady on time-out, Stopped, Error.
 IoResult waitReadable(BrokerConnection& conn, int timeoutMs);
 // Shuts TLS down (without waiting for the peer) and closes the socket. Safe to call twice.
 void closeConnection(BrokerConnection& conn);

@@ -9,6 +9,7 @@ IoStatus readPacket(BrokerConnection& conn, PacketStream& stream, MqttPacket& pa
     // No byte by the first deadline: nothing arrived. A packet that has begun must be whole by its
     // own deadline, or the connection is no longer usable.
     const Deadline firstByte = deadlineIn(timeoutMs);
+    WaitFor direction = WaitFor::Read;
     auto fail = [&stream](IoStatus status) {
         stream.frame = FrameReader{};
         stream.begin = stream.end = 0;
@@ -31,9 +32,23 @@ IoStatus readPacket(BrokerConnection& conn, PacketStream& stream, MqttPacket& pa
         }
         if (!stream.packetDue && frameStarted(stream.frame)) stream.packetDue = deadlineIn(completionTimeoutMs);
 
-        // Everything read has been framed. Read before waiting: bytes the TLS library has already
-        // decrypted do not show on the socket. A raised stop still wins over bytes waiting there.
-        if (conn.stop != nullptr && conn.stop->raised()) return fail(IoStatus::Stopped);
+        // Everything read has been framed: wait for more (on the socket, unless the TLS library
+        // holds decrypted bytes), then read.
+        const bool started = stream.packetDue.has_value();
+        // Checked here too: a wait cut short by the wake signal never reaches its deadline.
+        if (started && SteadyClock::now() >= *stream.packetDue) return fail(IoStatus::Error);
+        switch (waitToRead(conn, direction, started ? *stream.packetDue : firstByte, wake)) {
+        case WaitResult::Ready:
+            break;
+        case WaitResult::Woken:
+            return IoStatus::NotReady;
+        case WaitResult::TimedOut:
+            return started ? fail(IoStatus::Error) : IoStatus::NotReady;
+        case WaitResult::Stopped:
+            return fail(IoStatus::Stopped);
+        case WaitResult::Failed:
+            return fail(IoStatus::Error);
+        }
         if (stream.chunk.empty()) {
             try {
                 stream.chunk.resize(PacketStream::kChunk);
@@ -45,27 +60,16 @@ IoStatus readPacket(BrokerConnection& conn, PacketStream& stream, MqttPacket& pa
         if (got.status == IoStatus::Ok) {
             stream.begin = 0;
             stream.end = got.bytes;
+            direction = WaitFor::Read;
             continue;
         }
-        if (got.status != IoStatus::NotReady) return fail(got.status);
-
-        // Nothing to hand out yet (the socket is empty, or a TLS record is still incomplete, or only
-        // a handshake message such as a session ticket came): wait on the socket.
-        const bool started = stream.packetDue.has_value();
-        switch (waitSocket(conn.sock.get(), got.retryWhen, started ? *stream.packetDue : firstByte, conn.stop,
-                           wake)) {
-        case WaitResult::Ready:
+        // Readable, yet nothing to hand out (the rest of a TLS record, or only a handshake message
+        // such as a session ticket): the next wait is on the socket, not a spin.
+        if (got.status == IoStatus::NotReady) {
+            direction = got.retryWhen;
             continue;
-        case WaitResult::Woken:
-            return IoStatus::NotReady;
-        case WaitResult::TimedOut:
-            return started ? fail(IoStatus::Error) : IoStatus::NotReady;
-        case WaitResult::Stopped:
-            return fail(IoStatus::Stopped);
-        case WaitResult::Failed:
-            break;
         }
-        return fail(IoStatus::Error);
+        return fail(got.status);
     }
 }
 

@@ -31,8 +31,8 @@ struct PacketStream {
 // raised. Closed / Error: the connection was closed or is broken, or a packet that had begun did
 // not complete within completionTimeoutMs of its first byte; the stream is then out of step and
 // the connection should be closed.
-// Reads come before waits, and a wait is always on the socket, so a TLS record that arrives in
-// pieces costs one wake-up per piece.
+// Between reads it waits on the socket unless the TLS library holds decrypted bytes, so a TLS record
+// that arrives in pieces costs one wake-up per piece, not a spin until it is whole.
 IoStatus readPacket(BrokerConnection& conn, PacketStream& stream, MqttPacket& packet, int timeoutMs,
                     int completionTimeoutMs = kPacketCompletionTimeoutMs, const StopSignal* wake = nullptr);
 

@@ -61,7 +61,7 @@ enum class WaitResult {
     Ready,      // the socket is ready (errors and hang-ups count: the next call on it reports them)
     TimedOut,   // the deadline passed first
     Stopped,    // the stop signal was raised (it wins over everything else)
-    Woken,      // the wake signal was raised (it wins over readiness)
+    Woken,      // the wake signal was raised and the socket is not ready
     Failed,     // the wait itself failed (a bad descriptor)
 };
 

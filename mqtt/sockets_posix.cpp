@@ -130,23 +130,22 @@ WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSi
     };
     for (;;) {
         if (raised(stop, nullptr)) return WaitResult::Stopped;
-        if (raised(wake, nullptr)) return WaitResult::Woken;
+        // A raised wake still lets a socket that is ready now be reported as such.
+        const bool woken = raised(wake, nullptr);
         // Rounded up: a wait that ends before the deadline would be taken for readiness elsewhere.
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-        const int timeout = left > 0 ? static_cast<int>(left < INT_MAX ? left : INT_MAX) : 0;
+        const int timeout = woken || left <= 0 ? 0 : static_cast<int>(left < INT_MAX ? left : INT_MAX);
         const int n = ::poll(fds, count, timeout);
         if (n < 0) {
             if (errno == EINTR) continue;
             return WaitResult::Failed;
         }
         if (raised(stop, stopFd)) return WaitResult::Stopped;
-        if (raised(wake, wakeFd)) return WaitResult::Woken;
-        if (n == 0) {
-            if (timeout == 0) return WaitResult::TimedOut;
-            continue;   // woken a little early: wait out the rest
-        }
         if (fds[0].revents & POLLNVAL) return WaitResult::Failed;
-        return WaitResult::Ready;
+        if (fds[0].revents != 0) return WaitResult::Ready;
+        if (woken || raised(wake, wakeFd)) return WaitResult::Woken;
+        if (timeout == 0) return WaitResult::TimedOut;
+        // Woken a little early: wait out the rest.
     }
 }
 

@@ -160,7 +160,8 @@ WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSi
     const SOCKET wakeSock = wake != nullptr ? toSocket(wake->waitHandle()) : INVALID_SOCKET;
     for (;;) {
         if (stop != nullptr && stop->raised()) return WaitResult::Stopped;
-        if (wake != nullptr && wake->raised()) return WaitResult::Woken;
+        // A raised wake still lets a socket that is ready now be reported as such.
+        const bool woken = wake != nullptr && wake->raised();
         fd_set readSet;
         fd_set writeSet;
         fd_set exceptSet;
@@ -174,7 +175,7 @@ WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSi
         if (wake != nullptr) FD_SET(wakeSock, &readSet);
         // Rounded up: a wait that ends before the deadline would be taken for readiness elsewhere.
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-        const long timeout = left > 0 ? static_cast<long>(left < INT_MAX ? left : INT_MAX) : 0;
+        const long timeout = woken || left <= 0 ? 0 : static_cast<long>(left < INT_MAX ? left : INT_MAX);
         timeval tv{timeout / 1000, (timeout % 1000) * 1000};
         const int n = ::select(0, &readSet, &writeSet, &exceptSet, &tv);
         if (n == SOCKET_ERROR) {
@@ -182,12 +183,12 @@ WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSi
             return WaitResult::Failed;
         }
         if (stop != nullptr && (FD_ISSET(stopSock, &readSet) || stop->raised())) return WaitResult::Stopped;
-        if (wake != nullptr && (FD_ISSET(wakeSock, &readSet) || wake->raised())) return WaitResult::Woken;
-        if (n == 0) {
-            if (timeout == 0) return WaitResult::TimedOut;
-            continue;   // woken a little early: wait out the rest
+        if (FD_ISSET(sock, &readSet) || FD_ISSET(sock, &writeSet) || FD_ISSET(sock, &exceptSet)) {
+            return WaitResult::Ready;
         }
-        return WaitResult::Ready;
+        if (woken || (wake != nullptr && FD_ISSET(wakeSock, &readSet))) return WaitResult::Woken;
+        if (timeout == 0) return WaitResult::TimedOut;
+        // Woken a little early: wait out the rest.
     }
 }
 
