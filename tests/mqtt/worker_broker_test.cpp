@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,25 +29,35 @@ using testing::waitForLine;
 
 constexpr char kSubscribed[] = "Subscribed: msh/EU/2/json/#";
 
+class WorkerBroker : public ::testing::Test {
+protected:
+    // Starts `worker` on the broker of that kind (opened at the first call); true once it has
+    // subscribed.
+    bool subscribed(BrokerKind kind, MqttWorker& worker, LogView& log) {
+        if (!broker) broker = TestBroker::open(kind, why);
+        if (!broker) return false;
+        worker.start(broker->config(), &log);
+        return waitForLine(log, kSubscribed, 20s);
+    }
+    std::string why;
+    std::unique_ptr<TestBroker> broker;
+};
+
 struct LoginCase {
     const char* name;
     BrokerKind kind;
     const char* connectedLine;
 };
 
-class WorkerBrokerLogin : public ::testing::TestWithParam<LoginCase> {};
+class WorkerBrokerLogin : public WorkerBroker, public ::testing::WithParamInterface<LoginCase> {};
 
 // The login is accepted at the first attempt, an item goes out and comes back through the broker
 // (the worker subscribed before it sent), and stop says goodbye.
 TEST_P(WorkerBrokerLogin, SendsAndHearsBackThroughTheBroker) {
     const LoginCase& c = GetParam();
-    std::string why;
-    const auto broker = TestBroker::open(c.kind, why);
-    ASSERT_TRUE(broker) << why;
     LogView log;
     MqttWorker worker;
-    worker.start(broker->config(), &log);
-    ASSERT_TRUE(waitForLine(log, kSubscribed, 20s));
+    ASSERT_TRUE(subscribed(c.kind, worker, log)) << why;
     const std::string topic = "msh/EU/2/json/mqtt/!0a1b2c3d";
     const std::string payload = std::string("{\"via\":\"") + c.name + "\"}";
     worker.enqueuePublish(topic, payload);
@@ -74,18 +85,13 @@ INSTANTIATE_TEST_SUITE_P(
 // receiver at once: the sender is woken for it, and the payload, written after the PUBLISH head,
 // does not wait for the broker's acknowledgement of the head (which the broker, used to answering
 // with the echo, delays).
-TEST(WorkerBroker, TrafficBetweenTwoWorkersGoesOutAtOnce) {
-    std::string why;
-    const auto broker = TestBroker::open(BrokerKind::Plain, why);
-    ASSERT_TRUE(broker) << why;
+TEST_F(WorkerBroker, TrafficBetweenTwoWorkersGoesOutAtOnce) {
     LogView log;
     MqttWorker receiver;
-    receiver.start(broker->config(), &log);
-    ASSERT_TRUE(waitForLine(log, kSubscribed, 20s));
+    ASSERT_TRUE(subscribed(BrokerKind::Plain, receiver, log)) << why;
     LogView senderLog;
     MqttWorker sender;
-    sender.start(broker->config(), &senderLog);
-    ASSERT_TRUE(waitForLine(senderLog, kSubscribed, 20s));
+    ASSERT_TRUE(subscribed(BrokerKind::Plain, sender, senderLog));
 
     constexpr int kItems = 7;
     Strings heard;
@@ -121,14 +127,10 @@ TEST(WorkerBroker, TrafficBetweenTwoWorkersGoesOutAtOnce) {
     EXPECT_EQ(logTexts(senderLog), expectedSender);
 }
 
-TEST(WorkerBroker, BrokerGoneIsReportedOnce) {
-    std::string why;
-    const auto broker = TestBroker::open(BrokerKind::Killable, why);
-    ASSERT_TRUE(broker) << why;
+TEST_F(WorkerBroker, BrokerGoneIsReportedOnce) {
     LogView log;
     MqttWorker worker;
-    worker.start(broker->config(), &log);
-    ASSERT_TRUE(waitForLine(log, kSubscribed, 20s));
+    ASSERT_TRUE(subscribed(BrokerKind::Killable, worker, log)) << why;
     ASSERT_TRUE(broker->kill());
     EXPECT_TRUE(waitForLine(log, "error: connection lost", 20s));
     EXPECT_EQ(worker.phase(), WorkerPhase::Lost);
@@ -139,7 +141,7 @@ TEST(WorkerBroker, BrokerGoneIsReportedOnce) {
 }
 
 // A listener that accepts (through its backlog) and never answers the CONNECT.
-TEST(WorkerBroker, StopDuringASilentLoginIsPrompt) {
+TEST_F(WorkerBroker, StopDuringASilentLoginIsPrompt) {
     const testing::LoopbackListener listener;
     ASSERT_TRUE(listener.ok());
     MqttConfig config;
