@@ -6,7 +6,7 @@
 //     TLS record that reaches the worker in 40 pieces, 50 ms apart (2 s). Figure: the worker thread's
 //     CPU time (user + system, from /proc) from the first piece to the packet being handled.
 //  2. Send to broker: the worker logged in to a local mosquitto; `sends` texts go through queueText,
-//     5 ms apart, and a subscriber of the outgoing topic (a bare connection of its own, which reads
+//     5 to 105 ms apart, and a subscriber of the outgoing topic (a bare connection of its own, which reads
 //     as soon as its socket is readable) stamps each PUBLISH as it arrives. Figures: median, 99th
 //     percentile and largest of queueText -> arrival, first with nothing else going on, then while
 //     a publisher sends the worker 10,000 messages a second.
@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,7 +44,10 @@ constexpr char kWorkerThreadName[] = "mqtt-worker";
 constexpr std::size_t kPieces = 40;
 constexpr auto kPieceGap = 50ms;
 constexpr int kIncomingPerSecond = 10000;
-constexpr auto kSendGap = 5ms;
+// Sends are this far apart, drawn at random (the same draws every run), so that each meets the
+// worker's read turn at another point of it.
+constexpr int kSendGapMinMs = 5;
+constexpr int kSendGapMaxMs = 105;
 constexpr std::uint8_t kPacketSuback = 9;
 
 void figure(const std::string& name, double value) { std::printf("figure %s %.3f\n", name.c_str(), value); }
@@ -108,6 +112,7 @@ bool bareLogin(const std::string& port, vchat::BrokerConnection& conn, vchat::Pa
     std::string error;
     if (!vchat::openTransport(transport, conn, {}, error)) return false;
     vchat::LoginRequest request;
+    request.keepAliveSec = 0;   // it sends no PINGREQ: without this the broker would drop it after 30 s
     request.attempts = kAnonymous;
     request.attemptCount = 1;
     std::mt19937 rng(std::random_device{}());
@@ -195,13 +200,15 @@ bool sendToBroker(const vchat::testing::Mosquitto& broker, int sends, bool loade
     text.fromId = 1128103180;
     text.gatewayHex = "433D7D0C";
     std::vector<Clock::time_point> queued(static_cast<std::size_t>(sends));
+    std::mt19937 gaps(12345);
+    std::uniform_int_distribution<int> gap(kSendGapMinMs, kSendGapMaxMs);
     const std::uint64_t handled0 = worker.publishesHandled();
     const auto start = Clock::now();
     for (int i = 0; ok && i < sends; ++i) {
         text.text = "send " + std::to_string(i);
         queued[static_cast<std::size_t>(i)] = Clock::now();
         worker.queueText(text, config);
-        std::this_thread::sleep_for(kSendGap);
+        std::this_thread::sleep_for(std::chrono::milliseconds(gap(gaps)));
     }
     const auto last = queued.empty() ? start : queued.back();
     ok = ok && vchat::testing::waitUntil(
