@@ -158,7 +158,11 @@ int tcpConnect(const std::string& host, const std::string& port, const ConnectCo
         if (control.stop != nullptr && control.stop->raised()) break;
         SocketFd fd(openStreamSocket(ai->ai_family, ai->ai_socktype, ai->ai_protocol));
         if (!fd.valid() || !setBlocking(fd.get(), false)) continue;
-        if (connectOne(fd.get(), ai, control.stop)) result = fd.release();
+        if (!connectOne(fd.get(), ai, control.stop)) continue;
+        // A PUBLISH goes out as two writes (head, then the payload from the queue): without this
+        // the payload would wait for the broker's delayed acknowledgement of the head.
+        setNoDelay(fd.get());
+        result = fd.release();
     }
     ::freeaddrinfo(list);
     return result;
@@ -197,7 +201,8 @@ IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n) {
             const int got = SSL_read(conn.ssl.get(), dst, static_cast<int>(std::min<std::size_t>(n, INT_MAX)));
             if (got > 0) return {IoStatus::Ok, static_cast<std::size_t>(got)};
             const int err = SSL_get_error(conn.ssl.get(), got);
-            if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) return {IoStatus::NotReady, 0};
+            if (err == SSL_ERROR_WANT_READ) return {IoStatus::NotReady, 0, WaitFor::Read};
+            if (err == SSL_ERROR_WANT_WRITE) return {IoStatus::NotReady, 0, WaitFor::Write};
             if (err == SSL_ERROR_ZERO_RETURN) return {IoStatus::Closed, 0};
             if (err == SSL_ERROR_SYSCALL && lastSocketError() == SocketError::Interrupted) continue;
             return {IoStatus::Error, 0};
@@ -214,18 +219,26 @@ IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n) {
     }
 }
 
+WaitResult waitToRead(const BrokerConnection& conn, WaitFor direction, Deadline deadline,
+                      const StopSignal* wake) {
+    if (!conn.sock.valid()) return WaitResult::Failed;
+    if (conn.stop != nullptr && conn.stop->raised()) return WaitResult::Stopped;
+    // SSL_has_pending would also count the start of a record that is still arriving, and a wait
+    // that returned at once for it would have the reader spin until the record is whole.
+    if (conn.tls && conn.ssl && SSL_pending(conn.ssl.get()) > 0) return WaitResult::Ready;
+    // Hang-up and error also count as ready: the read that follows tells closed from broken.
+    return waitSocket(conn.sock.get(), direction, deadline, conn.stop, wake);
+}
+
 IoResult waitReadable(BrokerConnection& conn, int timeoutMs) {
-    if (!conn.sock.valid()) return {IoStatus::Error, 0};
-    // Bytes the TLS library already took off the socket never make the socket readable again.
-    if (conn.tls && conn.ssl && SSL_has_pending(conn.ssl.get())) return {IoStatus::Ok, 0};
-    switch (waitSocket(conn.sock.get(), WaitFor::Read, deadlineIn(timeoutMs), conn.stop)) {
+    switch (waitToRead(conn, WaitFor::Read, deadlineIn(timeoutMs))) {
     case WaitResult::Ready:
-        // Hang-up and error also count as ready: the read that follows tells closed from broken.
         return {IoStatus::Ok, 0};
     case WaitResult::TimedOut:
         return {IoStatus::NotReady, 0};
     case WaitResult::Stopped:
         return {IoStatus::Stopped, 0};
+    case WaitResult::Woken:   // no wake signal is given
     case WaitResult::Failed:
         break;
     }

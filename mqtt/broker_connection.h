@@ -81,10 +81,14 @@ enum class IoStatus {
 struct IoResult {
     IoStatus status = IoStatus::Error;
     std::size_t bytes = 0;   // with Ok from a read: how many bytes were read
+    // With NotReady from a read: what the socket must become before the read is tried again (TLS
+    // may need to write first).
+    WaitFor retryWhen = WaitFor::Read;
 };
 
 // Resolves host and port (the port as a service name), tries each address with a
-// kConnectTimeoutSec non-blocking connect. Returns the connected socket, non-blocking, or -1.
+// kConnectTimeoutSec non-blocking connect. Returns the connected socket, non-blocking and sending
+// small writes at once (setNoDelay), or -1.
 // With a stop signal the lookup runs on a thread of its own that the caller does not wait for once
 // the signal is raised; its late result is dropped.
 int tcpConnect(const std::string& host, const std::string& port, const ConnectControl& control = {});
@@ -96,9 +100,17 @@ bool sendRaw(BrokerConnection& conn, std::string_view bytes, int stallTimeoutMs 
 // The same for one packet given in two parts (head, then body), as if they were one buffer.
 bool sendRaw(BrokerConnection& conn, std::string_view head, std::string_view body,
              int stallTimeoutMs = kSendStallTimeoutMs);
-// One read of at most n bytes; NotReady when nothing is there yet.
+// One read of at most n bytes; NotReady when nothing can be handed out yet: the socket is empty,
+// or over TLS no whole record has arrived (its first part is kept by the TLS library, off the
+// socket). Never waits on the non-blocking sockets of this layer.
 IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n);
-// Waits until something can be read: socket readable, or TLS holding pending bytes (checked first).
+// The wait before a read: Ready at once while TLS holds decrypted bytes (the socket no longer shows
+// them), else a wait on the socket for `direction` (Read, or what the last read's retryWhen asked
+// for) until the deadline, conn.stop or `wake` (may be null). The start of a TLS record that is
+// still arriving is no such byte: the wait is then for the rest of it on the socket.
+WaitResult waitToRead(const BrokerConnection& conn, WaitFor direction, Deadline deadline,
+                      const StopSignal* wake = nullptr);
+// waitToRead for reading, as an IoResult: Ok, NotReady on time-out, Stopped, Error.
 IoResult waitReadable(BrokerConnection& conn, int timeoutMs);
 // Shuts TLS down (without waiting for the peer) and closes the socket. Safe to call twice.
 void closeConnection(BrokerConnection& conn);

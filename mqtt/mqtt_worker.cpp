@@ -82,8 +82,14 @@ void MqttWorker::stop() {
 }
 
 void MqttWorker::enqueuePublish(const std::string& topic, const std::string& payload) {
-    std::lock_guard<std::mutex> lock(queueMutex_);
-    outQueue_.push_back(topic + "\n" + payload);
+    std::string item = topic + "\n" + payload;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        outQueue_.push_back(std::move(item));
+    }
+    // After the push: the thread lowers the signal before it looks at the queue, so it either sees
+    // this item now or is woken for it.
+    queueSignal_.raise();
 }
 
 void MqttWorker::queueText(const OutgoingText& text, const MqttConfig& config) {
@@ -183,6 +189,9 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
     bool pingUnanswered = false;
     std::int64_t unansweredPingMs = 0;
 
+    // The queue signal can be raised, or its descriptor readable, only after a turn that read no
+    // packet (the wait was woken) or when raised() says so; lowering it costs a system call.
+    bool mayBeWoken = true;
     for (;;) {
         if (stopping()) {
             // DISCONNECT only when the socket takes it at once: quitting never waits on the broker.
@@ -197,13 +206,16 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
             continue;
         }
 
+        if (mayBeWoken || queueSignal_.raised()) queueSignal_.reset();
         if (!publishQueued(conn, log)) {
             connectionLost();
             continue;
         }
 
         MqttPacket packet;
-        const IoStatus status = readPacket(conn, stream, packet, kPollTimeoutMs);
+        const IoStatus status =
+            readPacket(conn, stream, packet, kPollTimeoutMs, kPacketCompletionTimeoutMs, &queueSignal_);
+        mayBeWoken = status != IoStatus::Ok;
         if (status == IoStatus::Stopped) continue;
         if (status == IoStatus::Closed || status == IoStatus::Error) {
             connectionLost();

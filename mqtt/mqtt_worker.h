@@ -7,9 +7,10 @@
 // is reported once in the log and closed, and the thread then only waits for stop. Queued items
 // survive all of this and go out with the next connection, in order.
 //
-// queueMutex guards the outgoing queue only: the worker holds it to look at, take or remove an item,
-// never across a socket write or a log append. Lock order, where both are ever held: queueMutex
-// first, then the LogView's mutex.
+// Queueing wakes the thread: whatever it waits for in its read turn, an item goes out at once, in
+// queue order. queueMutex guards the outgoing queue only: the worker holds it to look at or remove
+// the front item, never across a socket write or a log append. Lock order, where both are ever
+// held: queueMutex first, then the LogView's mutex.
 #pragma once
 
 #include <atomic>
@@ -69,7 +70,7 @@ public:
     void start(const MqttConfig& config, LogView* log);
     // Clears running, wakes the thread out of any wait and joins it. Returns when it has ended.
     void stop();
-    // Appends topic + "\n" + payload to the outgoing queue.
+    // Appends topic + "\n" + payload to the outgoing queue and wakes the thread to send it.
     void enqueuePublish(const std::string& topic, const std::string& payload);
     // Builds the JSON text message for `text` (rootTopic read from `config`) and queues it.
     // Draws the packet id with rand(): call on the main thread only.
@@ -111,6 +112,7 @@ private:
     WorkerSink sink_;          // empty: lines go to the LogView
     AddressResolver resolver_;   // empty: getaddrinfo
     StopSignal stopSignal_;      // raised by stop: ends every wait of the thread at once
+    StopSignal queueSignal_;     // raised by enqueuePublish: ends the read turn's wait
     std::atomic<WorkerPhase> phase_{WorkerPhase::Idle};
 };
 

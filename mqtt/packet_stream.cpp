@@ -1,75 +1,75 @@
 #include "mqtt/packet_stream.h"
 
-#include <chrono>
 #include <new>
 
 namespace vchat {
 
 IoStatus readPacket(BrokerConnection& conn, PacketStream& stream, MqttPacket& packet, int timeoutMs,
-                    int completionTimeoutMs) {
-    // No byte by the first deadline: nothing arrived. A packet that has begun must be whole by the
-    // second one, or the connection is no longer usable.
+                    int completionTimeoutMs, const StopSignal* wake) {
+    // No byte by the first deadline: nothing arrived. A packet that has begun must be whole by its
+    // own deadline, or the connection is no longer usable.
     const Deadline firstByte = deadlineIn(timeoutMs);
-    Deadline complete;
-    bool started = false;
+    WaitFor direction = WaitFor::Read;
     auto fail = [&stream](IoStatus status) {
         stream.frame = FrameReader{};
-        stream.buffer.clear();
-        stream.begin = 0;
+        stream.begin = stream.end = 0;
+        stream.packetDue.reset();
         return status;
     };
 
     for (;;) {
-        if (stream.begin < stream.buffer.size()) {
+        if (stream.begin < stream.end) {
             std::size_t consumed = 0;
             const FrameStatus status =
-                feedFrame(stream.frame, stream.buffer.data() + stream.begin,
-                          stream.buffer.size() - stream.begin, consumed);
+                feedFrame(stream.frame, stream.chunk.data() + stream.begin, stream.end - stream.begin, consumed);
             stream.begin += consumed;
-            if (stream.begin == stream.buffer.size()) {
-                stream.buffer.clear();
-                stream.begin = 0;
-            }
             if (status == FrameStatus::Complete) {
                 packet = takePacket(stream.frame);
+                stream.packetDue.reset();
                 return IoStatus::Ok;
             }
             if (status == FrameStatus::Failed) return fail(IoStatus::Error);
         }
-        if (!started && frameStarted(stream.frame)) {
-            started = true;
-            complete = deadlineIn(completionTimeoutMs);
-        }
+        if (!stream.packetDue && frameStarted(stream.frame)) stream.packetDue = deadlineIn(completionTimeoutMs);
 
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>((started ? complete : firstByte) - SteadyClock::now())
-                .count();
-        if (left < 0 || (left == 0 && timeoutMs > 0)) {
-            return started ? fail(IoStatus::Error) : IoStatus::NotReady;
-        }
-        const IoResult ready = waitReadable(conn, static_cast<int>(left));
-        if (ready.status == IoStatus::NotReady) {
-            if (started) return fail(IoStatus::Error);
+        // Everything read has been framed: wait for more (on the socket, unless the TLS library
+        // holds decrypted bytes), then read.
+        const bool started = stream.packetDue.has_value();
+        // Checked here too: a wait cut short by the wake signal never reaches its deadline.
+        if (started && SteadyClock::now() >= *stream.packetDue) return fail(IoStatus::Error);
+        switch (waitToRead(conn, direction, started ? *stream.packetDue : firstByte, wake)) {
+        case WaitResult::Ready:
+            break;
+        case WaitResult::Woken:
             return IoStatus::NotReady;
-        }
-        if (ready.status != IoStatus::Ok) return fail(ready.status);
-
-        // Everything buffered has been framed, so the buffer is empty here.
-        try {
-            stream.buffer.resize(PacketStream::kChunk);
-        } catch (const std::bad_alloc&) {
+        case WaitResult::TimedOut:
+            return started ? fail(IoStatus::Error) : IoStatus::NotReady;
+        case WaitResult::Stopped:
+            return fail(IoStatus::Stopped);
+        case WaitResult::Failed:
             return fail(IoStatus::Error);
         }
-        const IoResult got = recvSome(conn, stream.buffer.data(), stream.buffer.size());
-        stream.buffer.resize(got.status == IoStatus::Ok ? got.bytes : 0);
-        stream.begin = 0;
-        if (got.status == IoStatus::NotReady) {
-            // Readable but nothing to hand out yet (a TLS record still incomplete, or only a
-            // handshake message such as a session ticket): wait on until the deadline.
-            if (!started && timeoutMs == 0) return IoStatus::NotReady;
+        if (stream.chunk.empty()) {
+            try {
+                stream.chunk.resize(PacketStream::kChunk);
+            } catch (const std::bad_alloc&) {
+                return fail(IoStatus::Error);
+            }
+        }
+        const IoResult got = recvSome(conn, stream.chunk.data(), stream.chunk.size());
+        if (got.status == IoStatus::Ok) {
+            stream.begin = 0;
+            stream.end = got.bytes;
+            direction = WaitFor::Read;
             continue;
         }
-        if (got.status != IoStatus::Ok) return fail(got.status);
+        // Readable, yet nothing to hand out (the rest of a TLS record, or only a handshake message
+        // such as a session ticket): the next wait is on the socket, not a spin.
+        if (got.status == IoStatus::NotReady) {
+            direction = got.retryWhen;
+            continue;
+        }
+        return fail(got.status);
     }
 }
 

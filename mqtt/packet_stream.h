@@ -3,7 +3,8 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
+#include <optional>
+#include <vector>
 
 #include "mqtt/broker_connection.h"
 #include "mqtt/packet_codec.h"
@@ -17,17 +18,22 @@ inline constexpr int kPacketCompletionTimeoutMs = 10000;
 struct PacketStream {
     static constexpr std::size_t kChunk = 16384;
     FrameReader frame;
-    std::string buffer;      // bytes read from the connection, not yet framed
-    std::size_t begin = 0;   // first unframed byte in buffer
+    std::vector<char> chunk;     // the read buffer, kChunk bytes once first used; filled only by reads
+    std::size_t begin = 0;       // chunk[begin, end) is read but not yet framed
+    std::size_t end = 0;
+    std::optional<Deadline> packetDue;   // set while a packet has begun: when it must be whole
 };
 
 // Reads one whole packet into `packet`.
-// Ok: a packet. NotReady: no byte of a packet arrived within timeoutMs (nothing is lost; the stream
-// stays usable). Stopped: the connection's stop signal was raised. Closed / Error: the connection
-// was closed or is broken, or a packet that had begun did not complete within completionTimeoutMs,
-// or its body could not be stored; the stream is then out of step and the connection should be
-// closed.
+// Ok: a packet. NotReady: no packet is whole yet: no byte of one arrived within timeoutMs, or
+// `wake` (may be null) was raised. Nothing is lost and the stream stays usable; a packet that has
+// begun keeps its completion deadline across calls. Stopped: the connection's stop signal was
+// raised. Closed / Error: the connection was closed or is broken, or a packet that had begun did
+// not complete within completionTimeoutMs of its first byte; the stream is then out of step and
+// the connection should be closed.
+// Between reads it waits on the socket unless the TLS library holds decrypted bytes, so a TLS record
+// that arrives in pieces costs one wake-up per piece, not a spin until it is whole.
 IoStatus readPacket(BrokerConnection& conn, PacketStream& stream, MqttPacket& packet, int timeoutMs,
-                    int completionTimeoutMs = kPacketCompletionTimeoutMs);
+                    int completionTimeoutMs = kPacketCompletionTimeoutMs, const StopSignal* wake = nullptr);
 
 }  // namespace vchat

@@ -6,7 +6,8 @@
 // Every wait of the mqtt folder goes through waitSocket, so one StopSignal ends whatever the worker
 // is waiting for: a connect, a handshake, a CONNACK, a write the peer does not take, the read turn.
 // The signal is a descriptor the wait watches beside the socket: raising it is a single write, safe
-// from any thread and from a signal handler.
+// from any thread and from a signal handler. A wait may watch a second signal that only wakes it
+// (the worker's: something was queued to send), which the waiter lowers again itself.
 #pragma once
 
 #include <atomic>
@@ -29,6 +30,7 @@ using Deadline = SteadyClock::time_point;
 
 inline Deadline deadlineIn(int ms) { return SteadyClock::now() + std::chrono::milliseconds(ms); }
 
+// A latch that waits can watch: raised, it stays raised (and its descriptor readable) until reset.
 class StopSignal {
 public:
     StopSignal();
@@ -38,7 +40,10 @@ public:
 
     // Wakes every current and later wait that watches this signal. Async-signal-safe.
     void raise();
-    // Lowers the signal again. Only while no other thread waits on it.
+    // Lowers the signal again. Only while no other thread waits on it. A raise that overlaps a reset
+    // may be swallowed, or leave the descriptor readable while raised() is false: a waiter that
+    // uses the signal as a wake-up resets it after every wake, and only then looks at what the
+    // raise announces.
     void reset();
     bool raised() const { return raised_.load(); }
     // A descriptor that is readable while the signal is raised.
@@ -55,7 +60,8 @@ enum class WaitFor { Read, Write };
 enum class WaitResult {
     Ready,      // the socket is ready (errors and hang-ups count: the next call on it reports them)
     TimedOut,   // the deadline passed first
-    Stopped,    // the stop signal was raised (it wins over readiness)
+    Stopped,    // the stop signal was raised (it wins over everything else)
+    Woken,      // the wake signal was raised and the socket is not ready
     Failed,     // the wait itself failed (a bad descriptor)
 };
 
@@ -68,6 +74,9 @@ int openStreamSocket(int family, int type, int protocol);
 // Switches non-blocking mode off (blocking = true) or on. False when that fails.
 bool setBlocking(int fd, bool blocking);
 void closeSocket(int fd);
+// Sends small writes at once instead of holding them until the peer acknowledges the previous one
+// (which a peer that delays its acknowledgements makes last tens of milliseconds). False on failure.
+bool setNoDelay(int fd);
 // One send or receive call: the byte count, 0 from a receive for an orderly close, -1 on failure
 // (lastSocketError says why). Sends never raise SIGPIPE.
 long sendSome(int fd, const char* data, std::size_t size);
@@ -89,8 +98,9 @@ void startSockets();
 // Ctrl+Break or closing the console on Windows). One signal per process; the last call wins.
 void stopOnInterrupt(StopSignal& stop);
 
-// Waits until fd is ready in `direction`, the deadline passes or `stop` (may be null) is raised.
-// Interrupted waits resume with the time left.
-WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSignal* stop);
+// Waits until fd is ready in `direction`, the deadline passes, or `stop` or `wake` (either may be
+// null) is raised. Interrupted waits resume with the time left. Neither signal is lowered here.
+WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSignal* stop,
+                      const StopSignal* wake = nullptr);
 
 }  // namespace vchat

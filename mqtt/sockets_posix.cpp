@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -13,6 +14,7 @@
 #include <climits>
 #include <csignal>
 #include <mutex>
+#include <utility>
 
 namespace vchat {
 
@@ -64,6 +66,11 @@ bool setBlocking(int fd, bool blocking) {
 
 void closeSocket(int fd) { ::close(fd); }
 
+bool setNoDelay(int fd) {
+    const int on = 1;
+    return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+}
+
 long sendSome(int fd, const char* data, std::size_t size) { return ::send(fd, data, size, 0); }
 
 long receiveSome(int fd, char* data, std::size_t size) { return ::recv(fd, data, size, 0); }
@@ -103,33 +110,42 @@ void stopOnInterrupt(StopSignal& stop) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSignal* stop) {
-    pollfd fds[2]{};
+WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSignal* stop,
+                      const StopSignal* wake) {
+    // The socket first, then whichever signals are given.
+    pollfd fds[3]{};
     fds[0].fd = fd;
     fds[0].events = direction == WaitFor::Read ? POLLIN : POLLOUT;
     nfds_t count = 1;
-    if (stop != nullptr) {
-        fds[1].fd = stop->waitHandle();
-        fds[1].events = POLLIN;
-        count = 2;
+    pollfd* stopFd = nullptr;
+    pollfd* wakeFd = nullptr;
+    for (auto [signal, slot] : {std::pair{stop, &stopFd}, std::pair{wake, &wakeFd}}) {
+        if (signal == nullptr) continue;
+        fds[count].fd = signal->waitHandle();
+        fds[count].events = POLLIN;
+        *slot = &fds[count++];
     }
+    auto raised = [](const StopSignal* signal, const pollfd* p) {
+        return signal != nullptr && (signal->raised() || (p != nullptr && p->revents != 0));
+    };
     for (;;) {
-        if (stop != nullptr && stop->raised()) return WaitResult::Stopped;
+        if (raised(stop, nullptr)) return WaitResult::Stopped;
+        // A raised wake still lets a socket that is ready now be reported as such.
+        const bool woken = raised(wake, nullptr);
         // Rounded up: a wait that ends before the deadline would be taken for readiness elsewhere.
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-        const int timeout = left > 0 ? static_cast<int>(left < INT_MAX ? left : INT_MAX) : 0;
+        const int timeout = woken || left <= 0 ? 0 : static_cast<int>(left < INT_MAX ? left : INT_MAX);
         const int n = ::poll(fds, count, timeout);
         if (n < 0) {
             if (errno == EINTR) continue;
             return WaitResult::Failed;
         }
-        if (stop != nullptr && (fds[1].revents != 0 || stop->raised())) return WaitResult::Stopped;
-        if (n == 0) {
-            if (timeout == 0) return WaitResult::TimedOut;
-            continue;   // woken a little early: wait out the rest
-        }
+        if (raised(stop, stopFd)) return WaitResult::Stopped;
         if (fds[0].revents & POLLNVAL) return WaitResult::Failed;
-        return WaitResult::Ready;
+        if (fds[0].revents != 0) return WaitResult::Ready;
+        if (woken || raised(wake, wakeFd)) return WaitResult::Woken;
+        if (timeout == 0) return WaitResult::TimedOut;
+        // Woken a little early: wait out the rest.
     }
 }
 

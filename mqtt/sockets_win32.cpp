@@ -100,6 +100,11 @@ bool setBlocking(int fd, bool blocking) {
 
 void closeSocket(int fd) { ::closesocket(toSocket(fd)); }
 
+bool setNoDelay(int fd) {
+    const BOOL on = TRUE;
+    return ::setsockopt(toSocket(fd), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on) == 0;
+}
+
 // Windows has no SIGPIPE: a send to a peer that has gone fails with WSAECONNRESET.
 long sendSome(int fd, const char* data, std::size_t size) {
     return ::send(toSocket(fd), data, clampToInt(size), 0);
@@ -148,11 +153,15 @@ void stopOnInterrupt(StopSignal& stop) {
     ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
-WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSignal* stop) {
+WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSignal* stop,
+                      const StopSignal* wake) {
     const SOCKET sock = toSocket(fd);
     const SOCKET stopSock = stop != nullptr ? toSocket(stop->waitHandle()) : INVALID_SOCKET;
+    const SOCKET wakeSock = wake != nullptr ? toSocket(wake->waitHandle()) : INVALID_SOCKET;
     for (;;) {
         if (stop != nullptr && stop->raised()) return WaitResult::Stopped;
+        // A raised wake still lets a socket that is ready now be reported as such.
+        const bool woken = wake != nullptr && wake->raised();
         fd_set readSet;
         fd_set writeSet;
         fd_set exceptSet;
@@ -163,9 +172,10 @@ WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSi
         // A failed non-blocking connect shows in the except set, not as writable.
         FD_SET(sock, &exceptSet);
         if (stop != nullptr) FD_SET(stopSock, &readSet);
+        if (wake != nullptr) FD_SET(wakeSock, &readSet);
         // Rounded up: a wait that ends before the deadline would be taken for readiness elsewhere.
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-        const long timeout = left > 0 ? static_cast<long>(left < INT_MAX ? left : INT_MAX) : 0;
+        const long timeout = woken || left <= 0 ? 0 : static_cast<long>(left < INT_MAX ? left : INT_MAX);
         timeval tv{timeout / 1000, (timeout % 1000) * 1000};
         const int n = ::select(0, &readSet, &writeSet, &exceptSet, &tv);
         if (n == SOCKET_ERROR) {
@@ -173,11 +183,12 @@ WaitResult waitSocket(int fd, WaitFor direction, Deadline deadline, const StopSi
             return WaitResult::Failed;
         }
         if (stop != nullptr && (FD_ISSET(stopSock, &readSet) || stop->raised())) return WaitResult::Stopped;
-        if (n == 0) {
-            if (timeout == 0) return WaitResult::TimedOut;
-            continue;   // woken a little early: wait out the rest
+        if (FD_ISSET(sock, &readSet) || FD_ISSET(sock, &writeSet) || FD_ISSET(sock, &exceptSet)) {
+            return WaitResult::Ready;
         }
-        return WaitResult::Ready;
+        if (woken || (wake != nullptr && FD_ISSET(wakeSock, &readSet))) return WaitResult::Woken;
+        if (timeout == 0) return WaitResult::TimedOut;
+        // Woken a little early: wait out the rest.
     }
 }
 

@@ -237,6 +237,7 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
     }
     ERR_clear_error();
 
+    closeConnection(conn);
     conn.sock = std::move(sock);
     conn.ssl = std::move(ssl);
     conn.sslCtx = std::move(ctx);

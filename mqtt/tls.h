@@ -1,8 +1,8 @@
 // TLS layer: opens the broker connection over TLS, in certificate mode or pre-shared-key mode.
 //
 // Error convention: tlsConnect returns bool with a one-line error text as out-parameter; hexToBytes
-// returns a byte count or -1; waitSocket returns bool. Nothing here writes to the log and no
-// exception leaves this header's functions.
+// returns a byte count or -1. Nothing here writes to the log and no exception leaves this header's
+// functions.
 //
 // What the byte operations (sendRaw, recvSome, waitReadable, closeConnection) may rely on for a
 // connection filled by tlsConnect:
@@ -13,8 +13,10 @@
 //    with the same arguments"; SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER is on;
 //  - SSL_get_error reads the thread's error queue too: call ERR_clear_error() before each SSL_read /
 //    SSL_write whose failure is examined;
-//  - bytes already decrypted or records already read off the socket are visible through
-//    SSL_has_pending (a readiness wait must check it before polling the socket);
+//  - decrypted bytes the library holds are visible through SSL_pending only (the socket no longer
+//    shows them): a read comes before a wait, or a wait checks SSL_pending first. SSL_has_pending
+//    also counts the start of a record that is still arriving, which SSL_read cannot hand out yet:
+//    SSL_read then fails with SSL_ERROR_WANT_READ, and the wait is on the socket;
 //  - SslDeleter frees the PskCredentials attached at application data index 0, then the SSL object.
 //    It neither shuts TLS down nor closes the socket (the BIO does not own the descriptor).
 #pragma once
@@ -51,9 +53,9 @@ struct PskCredentials {
 //    with verifyServer the chain is verified and host (a name or an IP literal) must match the
 //    certificate; without it any certificate is accepted.
 // The host is sent as server name in both modes.
-// True: conn holds sock, ssl, sslCtx, tls = true and stop = control.stop (conn's previous contents are replaced), error
-// untouched. False: everything opened here is released, conn is untouched, and error holds one line
-// (the worker logs it after its own prefix):
+// True: whatever conn held is closed (closeConnection), then conn holds sock, ssl, sslCtx, tls = true
+// and stop = control.stop; error is untouched. False: everything opened here is released, conn is
+// untouched, and error holds one line (the worker logs it after its own prefix):
 //   "tcp_connect_failed"                       no address accepted the TCP connection
 //   "SSL_CTX_new: " / "SSL_new: " + reason     the library could not set up
 //   "load CA failed: " + reason                caPath could not be loaded

@@ -70,5 +70,32 @@ TEST_F(ReadPacketTest, PacketThatStallsAfterItsFirstByteFails) {
     EXPECT_LT(took, std::chrono::seconds(5));
 }
 
+// A raised wake hands the turn back before and inside a packet; the packet in progress keeps its
+// bytes and its completion deadline across such returns, so one that trickles in completes, and
+// one that stalls still fails when its time is up, however often the reader is woken.
+TEST_F(ReadPacketTest, WakeReturnsWithoutLosingThePacketOrItsDeadline) {
+    StopSignal wake;
+    wake.raise();
+    MqttPacket packet;
+    EXPECT_EQ(readPacket(conn, stream, packet, 2000, 300, &wake), IoStatus::NotReady);
+    peerWrite(fromHex("3005"));
+    EXPECT_EQ(readPacket(conn, stream, packet, 2000, 300, &wake), IoStatus::NotReady);
+    peerWrite(fromHex("0001") + "t" + "pl");
+    ASSERT_EQ(readPacket(conn, stream, packet, 2000, 300, &wake), IoStatus::Ok);
+    EXPECT_EQ(packet.type, 3);
+    EXPECT_EQ(packet.body, fromHex("0001") + "tpl");
+
+    peerWrite(fromHex("3005"));
+    const auto t0 = std::chrono::steady_clock::now();
+    IoStatus status = IoStatus::NotReady;
+    while (status == IoStatus::NotReady && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(5)) {
+        status = readPacket(conn, stream, packet, 2000, 300, &wake);
+    }
+    EXPECT_EQ(status, IoStatus::Error);
+    const auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(took, std::chrono::milliseconds(250));
+    EXPECT_LT(took, std::chrono::seconds(2));
+}
+
 }  // namespace
 }  // namespace vchat

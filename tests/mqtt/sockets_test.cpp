@@ -57,5 +57,31 @@ TEST(WaitSocket, StopFromAnotherThreadEndsALongWaitAndWinsOverReadiness) {
     close(fds[1]);
 }
 
+// A wake signal ends a wait as a stop does, but gives way to a raised stop and to a socket that is
+// ready: a reader woken while bytes keep coming still reads them.
+TEST(WaitSocket, WakeEndsAWaitButGivesWayToStopAndReadiness) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    StopSignal stop;
+    StopSignal wake;
+    const auto t0 = SteadyClock::now();
+    std::thread raiser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        wake.raise();
+    });
+    EXPECT_EQ(waitSocket(fds[0], WaitFor::Read, deadlineIn(10000), &stop, &wake), WaitResult::Woken);
+    raiser.join();
+    EXPECT_LT(SteadyClock::now() - t0, std::chrono::seconds(1));
+    EXPECT_EQ(waitSocket(fds[0], WaitFor::Read, deadlineIn(1000), &stop, &wake), WaitResult::Woken);
+    EXPECT_EQ(waitSocket(fds[0], WaitFor::Write, deadlineIn(1000), &stop, &wake), WaitResult::Ready);
+    stop.raise();
+    EXPECT_EQ(waitSocket(fds[0], WaitFor::Write, deadlineIn(1000), &stop, &wake), WaitResult::Stopped);
+    stop.reset();
+    wake.reset();
+    EXPECT_EQ(waitSocket(fds[0], WaitFor::Read, deadlineIn(50), &stop, &wake), WaitResult::TimedOut);
+    close(fds[0]);
+    close(fds[1]);
+}
+
 }  // namespace
 }  // namespace vchat

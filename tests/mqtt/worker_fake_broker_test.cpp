@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
 #include "tests/support/fake_broker.h"
@@ -42,16 +41,6 @@ std::string expectedConnect(int level, const std::string& clientId, const std::s
     if (!user.empty()) rest += u16(user.size()) + user;
     if (!user.empty() && !password.empty()) rest += u16(password.size()) + password;
     return "\x10" + testing::remainingLength(rest.size()) + rest;
-}
-
-// CPU time (user + system) used so far by the thread of this process named `name`, or -1.
-double threadCpuSeconds(const std::string& name) {
-    double result = -1;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        const std::string dir = task.path().string();
-        if (testing::readFile(dir + "/comm") == name + "\n") result = testing::cpuSecondsFromStat(dir + "/stat");
-    }
-    return result;
 }
 
 MqttConfig configFor(const FakeBroker& broker) {
@@ -268,6 +257,23 @@ TEST_F(WorkerFakeBroker, QueuedItemsGoOutInOrderEarlierOnesFirst) {
     EXPECT_EQ(sent, expected);
 }
 
+// The broker is silent, so the worker sits in the wait of its read turn whenever an item is
+// queued, each time at another point of it: the item goes out at once all the same.
+TEST_F(WorkerFakeBroker, QueuedItemGoesOutAtOnceWhileNothingArrives) {
+    loggedIn();
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(130ms);
+        const std::string payload = "now " + std::to_string(i);
+        const auto t0 = std::chrono::steady_clock::now();
+        worker.enqueuePublish("t/now", payload);
+        EXPECT_EQ(broker.readPacket(), testing::publishBytes("t/now", payload));
+        const auto took = std::chrono::steady_clock::now() - t0;
+        EXPECT_LT(took, 50ms) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    }
+    EXPECT_TRUE(waitForLine(log, "sent -> t/now :: now 4", 10s));
+    worker.stop();
+}
+
 TEST_F(WorkerFakeBroker, BurstOfPublishesIsShownWithoutWaitingForMoreTraffic) {
     loggedIn();
     std::string burst;
@@ -318,11 +324,11 @@ void expectQuietAfterLoss(MqttWorker& worker, LogView& log) {
     ASSERT_TRUE(waitForLine(log, "error: connection lost", 10s));
     worker.enqueuePublish("t/late", "kept");
 
-    const double cpu0 = threadCpuSeconds(kWorkerThreadName);
+    const double cpu0 = testing::threadCpuSeconds(kWorkerThreadName);
     ASSERT_GE(cpu0, 0) << "worker thread not found";
     const auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(3s);
-    const double cpu = threadCpuSeconds(kWorkerThreadName) - cpu0;
+    const double cpu = testing::threadCpuSeconds(kWorkerThreadName) - cpu0;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     // A thread spinning on a dead socket would use most of the wall time.
     EXPECT_LT(cpu, 0.1 * wall) << "worker used " << cpu << " s of CPU in " << wall << " s";

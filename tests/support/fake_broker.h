@@ -142,6 +142,33 @@ public:
         return ::send(client_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL) == n;
     }
 
+    // Sends `bytes` in one write (over TLS one record, up to 16 KiB) that reaches the client in
+    // `pieces` parts, `gap` apart, as over a slow link.
+    bool sendInPieces(const std::string& bytes, std::size_t pieces, std::chrono::milliseconds gap) {
+        std::string wire = bytes;
+        if (ssl_ != nullptr) {
+            // The record is written into memory, then sent on the socket by hand.
+            BIO* socketBio = SSL_get_wbio(ssl_);
+            BIO* memory = BIO_new(BIO_s_mem());
+            if (memory == nullptr || BIO_up_ref(socketBio) != 1) return false;
+            SSL_set0_wbio(ssl_, memory);
+            const bool written = SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size())) ==
+                                 static_cast<int>(bytes.size());
+            char* data = nullptr;
+            const long size = BIO_get_mem_data(memory, &data);
+            wire.assign(data, static_cast<std::size_t>(size > 0 ? size : 0));
+            SSL_set0_wbio(ssl_, socketBio);   // frees the memory BIO
+            if (!written) return false;
+        }
+        const std::size_t step = (wire.size() + pieces - 1) / pieces;
+        for (std::size_t at = 0; at < wire.size(); at += step) {
+            if (at > 0) std::this_thread::sleep_for(gap);
+            const std::size_t n = std::min(step, wire.size() - at);
+            if (::send(client_.get(), wire.data() + at, n, MSG_NOSIGNAL) != static_cast<long>(n)) return false;
+        }
+        return true;
+    }
+
     void closeClient() {
         if (ssl_ != nullptr) SSL_free(ssl_);
         ssl_ = nullptr;

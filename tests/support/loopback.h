@@ -1,13 +1,16 @@
-// Loopback TCP for the tests: listeners on 127.0.0.1 and free ports.
+// Loopback TCP for the tests: listeners on 127.0.0.1 and free ports, on every platform.
 #pragma once
 
+#ifndef _WIN32
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#endif
 
 #include <string>
 
 #include "mqtt/broker_connection.h"
+#include "mqtt/sockets.h"
 
 namespace vchat::testing {
 
@@ -31,7 +34,7 @@ public:
     std::string portText() const { return std::to_string(port_); }
 
 private:
-    SocketFd fd_{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    SocketFd fd_{(startSockets(), openStreamSocket(AF_INET, SOCK_STREAM, 0))};
     int port_ = 0;
 };
 

@@ -16,15 +16,17 @@ namespace vchat::testing {
 class Mosquitto {
 public:
     // `extraConfig` is appended to the listener line, so it can carry allow_anonymous,
-    // password_file, cafile/certfile/keyfile, psk_hint and so on.
-    static std::unique_ptr<Mosquitto> start(const std::string& extraConfig = "allow_anonymous true\n") {
+    // password_file, cafile/certfile/keyfile, psk_hint and so on. `logTypes` is what the broker logs
+    // (a benchmark's flood logged message by message would slow the broker down).
+    static std::unique_ptr<Mosquitto> start(const std::string& extraConfig = "allow_anonymous true\n",
+                                            const std::string& logTypes = "all") {
         std::unique_ptr<Mosquitto> m(new Mosquitto());
         // A port can be taken between the probe and the broker's bind: try a few.
         for (int attempt = 0; attempt < 5; ++attempt) {
             m->port_ = freeTcpPort();
             writeFile(m->dir_.file("mosquitto.conf"),
-                      "per_listener_settings false\npersistence false\nlog_dest stderr\nlog_type all\n"
-                      "user root\nlistener " + std::to_string(m->port_) + " 127.0.0.1\n" + extraConfig);
+                      "per_listener_settings false\npersistence false\nlog_dest stderr\nlog_type " + logTypes +
+                      "\nuser root\nlistener " + std::to_string(m->port_) + " 127.0.0.1\n" + extraConfig);
             if (m->restart()) return m;
         }
         return nullptr;

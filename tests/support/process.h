@@ -130,6 +130,17 @@ inline double cpuSecondsFromStat(const std::string& statPath) {
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// User plus system CPU time in seconds used so far by the thread of this process named `name`, or -1.
+inline double threadCpuSeconds(const std::string& name) {
+    double result = -1;
+    std::error_code ignored;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ignored)) {
+        const std::string dir = task.path().string();
+        if (readFile(dir + "/comm") == name + "\n") result = cpuSecondsFromStat(dir + "/stat");
+    }
+    return result;
+}
+
 inline std::string clientBinary() { return std::string(VCHAT_BINARY_DIR) + "/app/veldra-chat"; }
 
 }  // namespace vchat::testing
