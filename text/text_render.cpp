@@ -146,20 +146,39 @@ void blendOver(SDL_Surface* dst, SDL_Surface* src, int dx, int dy) {
     }
 }
 
-// Draws the laid-out rows on one surface.
+// A run drawn on its own, scaled to the row when its font is a fixed bitmap strike, with where its
+// top goes relative to the row's top. Null when the run draws nothing (zero width).
+struct DrawnRun {
+    SurfacePtr surface;
+    int top = 0;
+};
+
+DrawnRun drawRun(FontSet& fonts, const Laid& laid, const Run& run, SDL_Color colour) {
+    OpenFont* open = nullptr;
+    TTF_Font* font = runFont(fonts, run, open);
+    DrawnRun drawn;
+    drawn.surface.reset(TTF_RenderUTF8_Blended(font, runText(laid, run).c_str(), colour));
+    if (drawn.surface && open->scale != 1.0) {
+        drawn.surface = resized(drawn.surface.get(), std::max(1, scaled(drawn.surface->w, open->scale)),
+                                std::max(1, scaled(drawn.surface->h, open->scale)));
+    }
+    const int ascent = TTF_FontAscent(fonts.main);
+    drawn.top = ascent - (font == fonts.main ? ascent : scaled(open->ascent, open->scale));
+    return drawn;
+}
+
+// Draws the laid-out rows on one surface. Each run is shaped once: its image gives its width too.
 SurfacePtr drawRows(FontSet& fonts, const Laid& laid, const std::vector<Row>& rows, SDL_Color colour, int wrapWidth) {
     const int lineSkip = TTF_FontLineSkip(fonts.main);
     const int height = TTF_FontHeight(fonts.main);
-    const int ascent = TTF_FontAscent(fonts.main);
-    std::vector<std::vector<std::pair<Run, int>>> placed;   // per row: runs left to right, with widths
+    std::vector<std::vector<DrawnRun>> placed;   // per row: runs left to right
     int widest = 0;
     for (const Row& row : rows) {
-        std::vector<std::pair<Run, int>> runs;
+        std::vector<DrawnRun> runs;
         int x = 0;
         for (const Run& run : visualRuns(laid.paragraph, row)) {
-            const int w = runWidth(fonts, laid, run);
-            runs.emplace_back(run, w);
-            x += w;
+            runs.push_back(drawRun(fonts, laid, run, colour));
+            if (runs.back().surface) x += runs.back().surface->w;
         }
         widest = std::max(widest, x);
         placed.push_back(std::move(runs));
@@ -173,19 +192,11 @@ SurfacePtr drawRows(FontSet& fonts, const Laid& laid, const std::vector<Row>& ro
     for (std::size_t r = 0; r < placed.size(); ++r) {
         int x = 0;
         const int rowTop = static_cast<int>(r) * lineSkip;
-        for (const auto& [run, width] : placed[r]) {
-            OpenFont* open = nullptr;
-            TTF_Font* font = runFont(fonts, run, open);
-            SurfacePtr drawn(TTF_RenderUTF8_Blended(font, runText(laid, run).c_str(), colour));
-            if (drawn && open->scale != 1.0) {
-                drawn = resized(drawn.get(), std::max(1, scaled(drawn->w, open->scale)),
-                                std::max(1, scaled(drawn->h, open->scale)));
-            }
-            if (drawn && drawn->format->format == SDL_PIXELFORMAT_ARGB8888) {
-                const int runAscent = font == fonts.main ? ascent : scaled(open->ascent, open->scale);
-                blendOver(canvas.get(), drawn.get(), x, rowTop + ascent - runAscent);
-            }
-            x += width;
+        for (const DrawnRun& run : placed[r]) {
+            if (!run.surface) continue;
+            if (run.surface->format->format == SDL_PIXELFORMAT_ARGB8888)
+                blendOver(canvas.get(), run.surface.get(), x, rowTop + run.top);
+            x += run.surface->w;
         }
     }
     return canvas;
