@@ -1,7 +1,8 @@
 // The certificate authorities a TLS connection trusts when no CA file is given: the operating
 // system's own. One file per platform: OpenSSL's default paths on POSIX systems, where the
-// distribution keeps its bundle there; the system's "ROOT" store on Windows, where those paths
-// name a folder of the build machine that holds nothing.
+// distribution keeps its bundle there; on Windows the system's "ROOT" store and nothing else (the
+// library is built with a folder only administrators can write and loads no configuration file;
+// scripts/build-windows).
 #pragma once
 
 #include <openssl/ssl.h>

@@ -10,8 +10,8 @@
 namespace vchat {
 
 int useSystemRoots(SSL_CTX* ctx) {
-    // The default paths still count: SSL_CERT_FILE / SSL_CERT_DIR let a user point at a bundle.
-    SSL_CTX_set_default_verify_paths(ctx);
+    // The system store alone: OpenSSL's default paths (SSL_CERT_FILE, SSL_CERT_DIR and its built-in
+    // folder) are places another local user or program may plant a bundle in.
     HCERTSTORE system = CertOpenSystemStoreW(0, L"ROOT");
     if (system == nullptr) return 0;
     X509_STORE* store = SSL_CTX_get_cert_store(ctx);

@@ -6,6 +6,7 @@
 #include <wincrypt.h>
 
 #include <gtest/gtest.h>
+#include <openssl/crypto.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
@@ -96,7 +97,11 @@ TEST(WorkerSystemRoots, TlsWithoutACaPathTrustsTheSystemRoots) {
     // A run that died half-way may have left the CA in the store.
     ASSERT_TRUE(changeRoots(der, false));
 
+    // A bundle named in the environment is no root of trust either: anyone who can set it for
+    // the program could plant one.
+    ASSERT_EQ(_putenv_s("SSL_CERT_FILE", broker->config().caPath.c_str()), 0);
     const Strings refused = tlsLoginWithSystemRoots(broker->config());
+    ASSERT_EQ(_putenv_s("SSL_CERT_FILE", ""), 0);
     ASSERT_EQ(refused.size(), 1u);
     EXPECT_EQ(refused[0].rfind("TLS connect failed: SSL_connect failed: ", 0), 0u) << refused[0];
     EXPECT_NE(refused[0].find("certificate verify failed"), std::string::npos) << refused[0];
@@ -109,6 +114,15 @@ TEST(WorkerSystemRoots, TlsWithoutACaPathTrustsTheSystemRoots) {
     const Strings expected = {"TCP/TLS connected.", "Connected to broker.", "Subscribed: msh/EU/2/json/#",
                               "Disconnected."};
     EXPECT_EQ(accepted, expected);
+}
+
+// The folder the library would read openssl.cnf, cert.pem and certs\ from is one only
+// administrators can write, not a path of the build machine that any user may create on C:.
+TEST(WorkerSystemRoots, LibraryFolderIsProtected) {
+    const std::string dir = OpenSSL_version(OPENSSL_DIR);
+    EXPECT_EQ(dir, "OPENSSLDIR: \"C:/Program Files/Common Files/SSL\"");
+    EXPECT_EQ(std::string(OpenSSL_version(OPENSSL_MODULES_DIR)),
+              "MODULESDIR: \"C:/Program Files/Common Files/SSL/ossl-modules\"");
 }
 
 }  // namespace
