@@ -48,6 +48,9 @@ struct OpenFont {
     double scale = 1.0;          // drawn at this size: below 1 for a fixed bitmap strike
 };
 
+// Most cluster images kept for fonts drawn scaled; a few hundred kilobytes.
+inline constexpr std::size_t kMaxScaledCells = 1024;
+
 struct FontSet {
     TTF_Font* main = nullptr;    // not owned; the main font's object is used as given, never changed
     std::string mainPath;
@@ -60,7 +63,12 @@ struct FontSet {
     std::unordered_map<std::uint64_t, int> chosen;  // (code point, wants emoji) -> slot
     std::unordered_map<char32_t, bool> mainHas;     // the main font's coverage, asked once per code point
 
+    // Images of clusters in fonts drawn scaled, by slot, colour and bytes (text_render.cpp).
+    std::unordered_map<std::string, sdl::SurfacePtr> scaledCells;
+    std::unordered_map<std::string, int> scaledCellWidths;   // their widths, by slot and bytes
+
     std::uint64_t searches = 0;  // code points looked up in the fallback lists, for tests
+    std::uint64_t scaledCellRenders = 0;   // cells made for scaledCells, for tests
 };
 
 // A font set drawing with `main` (opened from `mainPath` at `pointSize`) and the given fallbacks.

@@ -83,15 +83,46 @@ std::vector<Run> logicalRuns(const std::vector<Cluster>& clusters, std::size_t f
     return runs;
 }
 
+Fit longestFitting(std::size_t n, std::int64_t room, const std::function<std::int64_t(std::size_t k)>& widthOfFirst) {
+    if (room < 0 || n == 0) return {};
+    const std::size_t cap = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(n), room + 1));
+    Fit good;                     // the first good.count fit
+    std::size_t bad = cap + 1;    // the first `bad` do not; cap + 1 while not known
+    for (std::size_t k = std::min<std::size_t>(cap, 4);; k = std::min(cap, k * 2)) {
+        const std::int64_t w = widthOfFirst(k);
+        if (w > room) {
+            bad = k;
+            break;
+        }
+        good = Fit{k, w};
+        if (k == cap) return good;
+    }
+    while (bad - good.count > 1) {
+        const std::size_t mid = good.count + (bad - good.count) / 2;
+        const std::int64_t w = widthOfFirst(mid);
+        if (w <= room) good = Fit{mid, w};
+        else bad = mid;
+    }
+    return good;
+}
+
 namespace {
 
 // Rows of the clusters [first, stop), which hold no line break.
 void wrapParagraph(const std::vector<Cluster>& clusters, std::size_t first, std::size_t stop, int wrapWidth,
                    const RunWidth& widthOf, std::vector<Row>& rows) {
     if (wrapWidth > 0) {
-        // Nearly every line fits as it is: one measure per run instead of one per word.
+        // Nearly every line fits as it is: one measure per run instead of one per word. Runs are
+        // measured in bounded pieces, and no further once the line is known not to fit.
         std::int64_t total = 0;
-        for (const Run& run : logicalRuns(clusters, first, stop)) total += widthOf(run.first, run.last);
+        for (const Run& run : logicalRuns(clusters, first, stop)) {
+            for (std::size_t at = run.first; at < run.last && total <= wrapWidth;) {
+                const std::size_t to = at + std::min(run.last - at, kMaxMeasuredClusters);
+                total += widthOf(at, to);
+                at = to;
+            }
+            if (total > wrapWidth) break;
+        }
         if (total <= wrapWidth) wrapWidth = 0;
     }
     if (wrapWidth <= 0) {
@@ -106,12 +137,16 @@ void wrapParagraph(const std::vector<Cluster>& clusters, std::size_t first, std:
         std::size_t lastBreak = std::numeric_limits<std::size_t>::max();
         while (i < stop) {
             // The next piece: one space or tab, or a word's clusters of one font, script and level.
+            // A word is taken no further than the row could hold: every cluster that shows is a
+            // pixel wide at least, so a long word costs what a row costs, not what the word does.
+            const std::size_t most = static_cast<std::size_t>(std::min<std::int64_t>(
+                std::max<std::int64_t>(wrapWidth - x + 1, 1), static_cast<std::int64_t>(kMaxMeasuredClusters)));
             std::size_t j = i + 1;
             if (!space(i))
-                while (j < stop && !space(j) && sameRun(clusters[i], clusters[j])) ++j;
-            const int w = widthOf(i, j);
-            if (x + w <= wrapWidth) {
-                x += w;
+                while (j < stop && j - i < most && !space(j) && sameRun(clusters[i], clusters[j])) ++j;
+            const Fit fit = longestFitting(j - i, wrapWidth - x, [&](std::size_t k) { return widthOf(i, i + k); });
+            if (fit.count == j - i) {
+                x += fit.width;
                 i = j;
                 if (space(j - 1)) lastBreak = i;
                 continue;
@@ -120,15 +155,9 @@ void wrapParagraph(const std::vector<Cluster>& clusters, std::size_t first, std:
                 i = lastBreak;
                 break;
             }
-            // No space to end at: the longest start of the piece that still fits, between clusters.
-            std::size_t lo = i, hi = j - 1;   // the answer k is in [lo, hi]; k == i means none fits
-            while (lo < hi) {
-                const std::size_t mid = lo + (hi - lo + 1) / 2;
-                if (x + widthOf(i, mid) <= wrapWidth) lo = mid;
-                else hi = mid - 1;
-            }
-            if (lo == i && i == rowStart) lo = i + 1;   // a row holds at least one cluster
-            i = lo;
+            // No space to end at: the longest start of the piece that still fits, between clusters;
+            // a row holds at least one cluster.
+            i += fit.count == 0 && i == rowStart ? 1 : fit.count;
             break;
         }
         rows.push_back(Row{rowStart, i});

@@ -50,10 +50,26 @@ struct Row {
 // Pixel width of clusters [first, last), all of one font, script and level.
 using RunWidth = std::function<int(std::size_t first, std::size_t last)>;
 
+// How many of the first n pieces of something fit in `room` pixels, and their width, given the
+// width of the first k of them (which must not shrink as k grows). Probes 4, 8, 16 ... then
+// halves, so it costs about what the part that fits costs, however large n is; and as every piece
+// that shows takes a pixel at least, no more than room + 1 pieces are ever measured.
+struct Fit {
+    std::size_t count = 0;
+    std::int64_t width = 0;
+};
+Fit longestFitting(std::size_t n, std::int64_t room, const std::function<std::int64_t(std::size_t k)>& widthOfFirst);
+
+// The most clusters wrapping hands to one width call: a shaper's positions are 32-bit fixed-point
+// numbers, which a run of thousands of wide glyphs would overflow.
+inline constexpr std::size_t kMaxMeasuredClusters = 1024;
+
 // Rows of `clusters` at most `wrapWidth` pixels wide, by the font renderer's rules: CR and LF end a
 // row (a last break adds no empty row); a row that does not fit ends after its last space or tab
 // that fits, or else is cut between clusters; every row holds at least one cluster unless it is
-// an empty row between two breaks. `wrapWidth` <= 0 wraps at the breaks only.
+// an empty row between two breaks. `wrapWidth` <= 0 wraps at the breaks only. A long word is
+// measured a row's worth at a time (at most wrapWidth + 1 and kMaxMeasuredClusters clusters), so
+// wrapping costs what its rows cost.
 std::vector<Row> wrapRows(const std::vector<Cluster>& clusters, int wrapWidth, const RunWidth& widthOf);
 
 // A run to draw: clusters [first, last) of one font, script and level.

@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace vchat::text {
@@ -57,48 +60,32 @@ std::string runText(const Laid& laid, const Run& run) {
     return std::string(laid.text.substr(c[run.first].begin, c[run.last - 1].end - c[run.first].begin));
 }
 
-int scaled(int length, double scale) { return scale == 1.0 ? length : static_cast<int>(std::lround(length * scale)); }
-
-int runWidth(FontSet& fonts, const Laid& laid, const Run& run) {
-    OpenFont* open = nullptr;
-    TTF_Font* font = runFont(fonts, run, open);
-    int w = 0;
-    int h = 0;
-    if (TTF_SizeUTF8(font, runText(laid, run).c_str(), &w, &h) != 0) return 0;
-    return scaled(w, open->scale);
-}
-
-Laid layOut(FontSet& fonts, std::string_view text) {
-    return Laid{text, itemize(text, [&](const std::vector<CodePoint>& points, std::size_t begin, std::size_t end) {
-                    return chooseFont(fonts, points, begin, end);
-                })};
-}
-
-RunWidth widthsOf(FontSet& fonts, const Laid& laid) {
-    return [&fonts, &laid](std::size_t first, std::size_t last) {
-        const Cluster& c = laid.paragraph.clusters[first];
-        return runWidth(fonts, laid, Run{first, last, c.font, c.script, (c.level & 1) != 0});
-    };
-}
-
 SurfacePtr newCanvas(int w, int h) {
     if (w <= 0 || h <= 0) return nullptr;
     return SurfacePtr(SDL_CreateRGBSurfaceWithFormat(0, w, h, 32, SDL_PIXELFORMAT_ARGB8888));
 }
 
-Uint32* pixelRow(SDL_Surface* s, int y) { return reinterpret_cast<Uint32*>(static_cast<Uint8*>(s->pixels) + y * s->pitch); }
+Uint32* pixelRow(SDL_Surface* s, int y) {
+    return reinterpret_cast<Uint32*>(static_cast<Uint8*>(s->pixels) + static_cast<std::ptrdiff_t>(y) * s->pitch);
+}
+
+// Where output pixel i of n starts in a source of `length` pixels; 64-bit, as i * length overflows
+// an int for wide images.
+int sourceStart(int i, int length, int n) {
+    return static_cast<int>(static_cast<std::int64_t>(i) * length / n);
+}
 
 // `src` shrunk (or grown) to w x h, each pixel the alpha-weighted mean of the source pixels it covers.
 SurfacePtr resized(SDL_Surface* src, int w, int h) {
     SurfacePtr out = newCanvas(w, h);
     if (!out) return nullptr;
     for (int y = 0; y < h; ++y) {
-        const int y0 = y * src->h / h;
-        const int y1 = std::max(y0 + 1, (y + 1) * src->h / h);
+        const int y0 = sourceStart(y, src->h, h);
+        const int y1 = std::max(y0 + 1, sourceStart(y + 1, src->h, h));
         Uint32* row = pixelRow(out.get(), y);
         for (int x = 0; x < w; ++x) {
-            const int x0 = x * src->w / w;
-            const int x1 = std::max(x0 + 1, (x + 1) * src->w / w);
+            const int x0 = sourceStart(x, src->w, w);
+            const int x1 = std::max(x0 + 1, sourceStart(x + 1, src->w, w));
             std::uint64_t a = 0, r = 0, g = 0, b = 0, n = 0;
             for (int sy = y0; sy < y1; ++sy) {
                 const Uint32* in = pixelRow(src, sy);
@@ -146,6 +133,127 @@ void blendOver(SDL_Surface* dst, SDL_Surface* src, int dx, int dy) {
     }
 }
 
+int scaled(int length, double scale) { return scale == 1.0 ? length : static_cast<int>(std::lround(length * scale)); }
+
+int clampedInt(std::int64_t v) { return static_cast<int>(std::clamp<std::int64_t>(v, 0, INT32_MAX)); }
+
+// The image of one cluster in a font drawn scaled (a fixed bitmap strike: colour emoji), at the
+// row's size, made once per font, colour and cluster. Such fonts neither kern nor join across
+// clusters, so a run of them is its cells side by side: scaling each emoji once, instead of every
+// run it appears in at the strike's size, is what keeps a line of thousands of them within a frame.
+// Null when the cluster draws nothing.
+SDL_Surface* scaledCell(FontSet& fonts, TTF_Font* font, const OpenFont& open, int slot, std::string_view cluster,
+                        SDL_Color colour) {
+    std::string key(reinterpret_cast<const char*>(&slot), sizeof slot);
+    key.append({static_cast<char>(colour.r), static_cast<char>(colour.g), static_cast<char>(colour.b),
+                static_cast<char>(colour.a)});
+    key.append(cluster);
+    auto found = fonts.scaledCells.find(key);
+    if (found != fonts.scaledCells.end()) return found->second.get();
+    // A stranger's text can hold any number of distinct clusters: the cache starts over when full.
+    if (fonts.scaledCells.size() >= kMaxScaledCells) fonts.scaledCells.clear();
+    SurfacePtr cell(TTF_RenderUTF8_Blended(font, std::string(cluster).c_str(), colour));
+    if (cell) {
+        cell = resized(cell.get(), std::max(1, scaled(cell->w, open.scale)), std::max(1, scaled(cell->h, open.scale)));
+        ++fonts.scaledCellRenders;
+    }
+    return fonts.scaledCells.emplace(std::move(key), std::move(cell)).first->second.get();
+}
+
+// The width of scaledCell's image, without making it: measuring a line of emoji costs no pixels.
+int scaledCellWidth(FontSet& fonts, TTF_Font* font, const OpenFont& open, int slot, std::string_view cluster) {
+    std::string key(reinterpret_cast<const char*>(&slot), sizeof slot);
+    key.append(cluster);
+    auto found = fonts.scaledCellWidths.find(key);
+    if (found != fonts.scaledCellWidths.end()) return found->second;
+    if (fonts.scaledCellWidths.size() >= kMaxScaledCells) fonts.scaledCellWidths.clear();
+    int w = 0;
+    int h = 0;
+    // Zero wide: the renderer makes no image, so the cell has none.
+    if (TTF_SizeUTF8(font, std::string(cluster).c_str(), &w, &h) != 0 || w <= 0) w = 0;
+    else w = std::max(1, scaled(w, open.scale));
+    fonts.scaledCellWidths.emplace(std::move(key), w);
+    return w;
+}
+
+std::string_view clusterText(const Laid& laid, std::size_t k) {
+    const Cluster& c = laid.paragraph.clusters[k];
+    return laid.text.substr(c.begin, c.end - c.begin);
+}
+
+int runWidth(FontSet& fonts, const Laid& laid, const Run& run) {
+    OpenFont* open = nullptr;
+    TTF_Font* font = runFont(fonts, run, open);
+    if (open->scale != 1.0 && font != fonts.main) {
+        std::int64_t w = 0;
+        for (std::size_t k = run.first; k < run.last; ++k) w += scaledCellWidth(fonts, font, *open, run.font, clusterText(laid, k));
+        return clampedInt(w);
+    }
+    int w = 0;
+    int h = 0;
+    if (TTF_SizeUTF8(font, runText(laid, run).c_str(), &w, &h) != 0) return 0;
+    return scaled(w, open->scale);
+}
+
+// A run of any length measured in pieces the shaper's fixed-point positions cannot overflow.
+std::int64_t longRunWidth(FontSet& fonts, const Laid& laid, const Run& run) {
+    std::int64_t w = 0;
+    for (std::size_t at = run.first; at < run.last;) {
+        const std::size_t to = at + std::min(run.last - at, kMaxMeasuredClusters);
+        w += runWidth(fonts, laid, Run{at, to, run.font, run.script, run.rightToLeft});
+        at = to;
+    }
+    return w;
+}
+
+// The part of `run` that shows in `room` pixels from its left end on screen: the start of a
+// left-to-right run, the end of a right-to-left one. Never empty when `atLeastOne`.
+Run leftPart(FontSet& fonts, const Laid& laid, const Run& run, std::int64_t room, bool atLeastOne) {
+    auto prefix = [&](std::size_t k) {
+        Run part = run;
+        if (run.rightToLeft) part.first = run.last - k;
+        else part.last = run.first + k;
+        return part;
+    };
+    std::size_t k = longestFitting(run.last - run.first, room, [&](std::size_t count) {
+                        return std::int64_t{runWidth(fonts, laid, prefix(count))};
+                    }).count;
+    if (k == 0 && atLeastOne && run.last > run.first) k = 1;
+    return prefix(k);
+}
+
+// Text the main font draws on one line, cut between clusters where it would pass kMaxDrawnWidth.
+// Short texts are returned as they are without a measure.
+std::string mainFontPart(FontSet& fonts, std::string_view text) {
+    // Texts of no more bytes than this cannot reach the bound at any size the main font is drawn at.
+    constexpr std::size_t kSurelyNarrow = 64;
+    if (text.size() <= kSurelyNarrow) return std::string(text);
+    const std::vector<CodePoint> points = decodeUtf8(text);
+    const std::vector<std::uint32_t> starts = clusterStarts(points);
+    const auto bytesOfFirst = [&](std::size_t k) {
+        return k < starts.size() ? points[starts[k]].offset : text.size();
+    };
+    const std::size_t k = longestFitting(starts.size(), kMaxDrawnWidth, [&](std::size_t count) {
+                              int w = 0, h = 0;
+                              const std::string part(text.substr(0, bytesOfFirst(count)));
+                              return std::int64_t{TTF_SizeUTF8(fonts.main, part.c_str(), &w, &h) == 0 ? w : 0};
+                          }).count;
+    return std::string(text.substr(0, bytesOfFirst(std::max<std::size_t>(k, 1))));
+}
+
+Laid layOut(FontSet& fonts, std::string_view text) {
+    return Laid{text, itemize(text, [&](const std::vector<CodePoint>& points, std::size_t begin, std::size_t end) {
+                    return chooseFont(fonts, points, begin, end);
+                })};
+}
+
+RunWidth widthsOf(FontSet& fonts, const Laid& laid) {
+    return [&fonts, &laid](std::size_t first, std::size_t last) {
+        const Cluster& c = laid.paragraph.clusters[first];
+        return runWidth(fonts, laid, Run{first, last, c.font, c.script, (c.level & 1) != 0});
+    };
+}
+
 // A run drawn on its own, scaled to the row when its font is a fixed bitmap strike, with where its
 // top goes relative to the row's top. Null when the run draws nothing (zero width).
 struct DrawnRun {
@@ -157,10 +265,28 @@ DrawnRun drawRun(FontSet& fonts, const Laid& laid, const Run& run, SDL_Color col
     OpenFont* open = nullptr;
     TTF_Font* font = runFont(fonts, run, open);
     DrawnRun drawn;
-    drawn.surface.reset(TTF_RenderUTF8_Blended(font, runText(laid, run).c_str(), colour));
-    if (drawn.surface && open->scale != 1.0) {
-        drawn.surface = resized(drawn.surface.get(), std::max(1, scaled(drawn.surface->w, open->scale)),
-                                std::max(1, scaled(drawn.surface->h, open->scale)));
+    if (open->scale != 1.0 && font != fonts.main) {
+        std::vector<SDL_Surface*> cells;
+        std::int64_t w = 0;
+        int h = 0;
+        for (std::size_t i = run.first; i < run.last; ++i) {
+            const std::size_t k = run.rightToLeft ? run.last - 1 - (i - run.first) : i;
+            SDL_Surface* cell = scaledCell(fonts, font, *open, run.font, clusterText(laid, k), colour);
+            if (!cell) continue;
+            cells.push_back(cell);
+            w += cell->w;
+            h = std::max(h, cell->h);
+        }
+        if (w > 0 && w <= INT32_MAX / 4 / std::max(h, 1)) {
+            drawn.surface = newCanvas(static_cast<int>(w), h);
+            int x = 0;
+            for (SDL_Surface* cell : cells) {
+                if (drawn.surface) blendOver(drawn.surface.get(), cell, x, 0);
+                x += cell->w;
+            }
+        }
+    } else {
+        drawn.surface.reset(TTF_RenderUTF8_Blended(font, runText(laid, run).c_str(), colour));
     }
     const int ascent = TTF_FontAscent(fonts.main);
     drawn.top = ascent - (font == fonts.main ? ascent : scaled(open->ascent, open->scale));
@@ -168,24 +294,34 @@ DrawnRun drawRun(FontSet& fonts, const Laid& laid, const Run& run, SDL_Color col
 }
 
 // Draws the laid-out rows on one surface. Each run is shaped once: its image gives its width too.
+// Rows that wrapping did not fit to a width are cut at kMaxDrawnWidth first: no run is rendered
+// wider than a window can show.
 SurfacePtr drawRows(FontSet& fonts, const Laid& laid, const std::vector<Row>& rows, SDL_Color colour, int wrapWidth) {
     const int lineSkip = TTF_FontLineSkip(fonts.main);
     const int height = TTF_FontHeight(fonts.main);
+    const std::int64_t h = height + static_cast<std::int64_t>(lineSkip) * (static_cast<std::int64_t>(rows.size()) - 1);
+    const auto tooLarge = [&](std::int64_t w) { return h > INT32_MAX / 4 / std::max<std::int64_t>(w, 1); };
+    // Known before any run is drawn when the image takes the wrap width.
+    if (wrapWidth > 0 && rows.size() > 1 && tooLarge(wrapWidth)) return nullptr;
     std::vector<std::vector<DrawnRun>> placed;   // per row: runs left to right
     int widest = 0;
     for (const Row& row : rows) {
         std::vector<DrawnRun> runs;
-        int x = 0;
-        for (const Run& run : visualRuns(laid.paragraph, row)) {
+        std::int64_t x = 0;
+        for (Run run : visualRuns(laid.paragraph, row)) {
+            if (wrapWidth <= 0) {
+                if (x >= kMaxDrawnWidth) break;
+                run = leftPart(fonts, laid, run, kMaxDrawnWidth - x, runs.empty());
+                if (run.first == run.last) break;
+            }
             runs.push_back(drawRun(fonts, laid, run, colour));
             if (runs.back().surface) x += runs.back().surface->w;
         }
-        widest = std::max(widest, x);
+        widest = std::max(widest, clampedInt(x));
         placed.push_back(std::move(runs));
     }
     const int w = wrapWidth > 0 && rows.size() > 1 ? wrapWidth : widest;
-    const std::int64_t h = height + static_cast<std::int64_t>(lineSkip) * (static_cast<std::int64_t>(rows.size()) - 1);
-    if (h > INT32_MAX / 4 / std::max(w, 1)) return nullptr;
+    if (tooLarge(w)) return nullptr;
     SurfacePtr canvas = newCanvas(w, static_cast<int>(h));
     if (!canvas) return nullptr;
     SDL_SetSurfaceBlendMode(canvas.get(), SDL_BLENDMODE_BLEND);
@@ -210,16 +346,18 @@ bool measureText(FontSet& fonts, const std::string& text, int& w, int& h) {
     const std::string_view shown = visiblePart(text);
     if (mainOnly(fonts, shown)) return TTF_SizeUTF8(fonts.main, text.c_str(), &w, &h) == 0;
     const Laid laid = layOut(fonts, shown);
-    w = 0;
+    std::int64_t total = 0;
     for (const Run& run : logicalRuns(laid.paragraph.clusters, 0, laid.paragraph.clusters.size()))
-        w += runWidth(fonts, laid, run);
+        total += longRunWidth(fonts, laid, run);
+    w = clampedInt(total);
     h = TTF_FontHeight(fonts.main);
     return true;
 }
 
 SurfacePtr renderText(FontSet& fonts, const std::string& text, SDL_Color colour) {
     const std::string_view shown = visiblePart(text);
-    if (mainOnly(fonts, shown)) return SurfacePtr(TTF_RenderUTF8_Blended(fonts.main, text.c_str(), colour));
+    if (mainOnly(fonts, shown))
+        return SurfacePtr(TTF_RenderUTF8_Blended(fonts.main, mainFontPart(fonts, shown).c_str(), colour));
     const Laid laid = layOut(fonts, shown);
     return drawRows(fonts, laid, {Row{0, laid.paragraph.clusters.size()}}, colour, 0);
 }
@@ -242,17 +380,17 @@ std::size_t fitTailStart(FontSet& fonts, const std::string& text, int width) {
         int h = 0;
         return !measureText(fonts, text.substr(from), w, h) || w <= width;
     };
-    if (fits(0)) return 0;
     const std::vector<CodePoint> points = decodeUtf8(text);
     std::vector<std::size_t> boundaries;
     for (std::uint32_t start : clusterStarts(points)) boundaries.push_back(points[start].offset);
     boundaries.push_back(text.size());
+    // Only the last width + 1 clusters are tried, as every cluster but a zero-width one takes a
+    // pixel at least: a field costs what it shows per frame, however long its text.
+    const std::size_t most = static_cast<std::size_t>(std::max(width, 0)) + 1;
+    if (boundaries.size() - 1 <= most && fits(0)) return 0;
     // The first boundary whose tail fits; the tails only shrink, so the answer is a split point.
     std::size_t lo = 1, hi = boundaries.size() - 1;
-    // Laying out a long mixed text costs far more than the font renderer's measure: only the last
-    // width + 1 clusters are tried, as every cluster but a zero-width one takes a pixel at least.
-    if (!mainOnly(fonts, visiblePart(text)) && width >= 0 && hi - lo > static_cast<std::size_t>(width) + 1)
-        lo = hi - static_cast<std::size_t>(width) - 1;
+    if (hi - lo > most) lo = hi - most;
     while (lo < hi) {
         const std::size_t mid = lo + (hi - lo) / 2;
         if (fits(boundaries[mid])) hi = mid;

@@ -21,6 +21,10 @@
 
 namespace vchat::text {
 
+// No text is drawn wider than this on one line (what lies beyond is cut): wider than any window
+// can show, and a bound on the images a stranger's text can make.
+inline constexpr int kMaxDrawnWidth = 8192;
+
 // True when `text` takes the main font's own call.
 bool drawsWithMainFontOnly(FontSet& fonts, const std::string& text);
 

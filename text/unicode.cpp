@@ -130,7 +130,7 @@ std::vector<std::uint32_t> clusterStarts(const std::vector<CodePoint>& points) {
     std::vector<std::uint32_t> starts;
     std::size_t start = 0;
     for (std::size_t i = 0; i < points.size(); ++i) {
-        if (i > 0 && joinsPrevious(points, i, start)) continue;
+        if (i > 0 && i - start < kMaxClusterPoints && joinsPrevious(points, i, start)) continue;
         starts.push_back(static_cast<std::uint32_t>(i));
         start = i;
     }

@@ -28,7 +28,10 @@ std::vector<CodePoint> decodeUtf8(std::string_view text);
 // A cluster is never split by wrapping or cutting: a letter with its combining marks, a Hangul
 // syllable of jamo, an Indic consonant joined through a virama, an emoji with its modifiers,
 // variation selectors and zero-width joiners, a flag (a pair of regional indicators), a keycap.
-// Each control character (CR, LF, tab, NUL and the like) is a cluster of its own.
+// Each control character (CR, LF, tab, NUL and the like) is a cluster of its own. A cluster holds at
+// most kMaxClusterPoints code points: what follows starts clusters of its own, so that no text can
+// make one unbreakable piece of any length (no real cluster comes near it).
+inline constexpr std::size_t kMaxClusterPoints = 32;
 std::vector<std::uint32_t> clusterStarts(const std::vector<CodePoint>& points);
 
 // The ISO 15924 script of a code point as a four-letter tag packed big-endian ('Arab', 'Hani');

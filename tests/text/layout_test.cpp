@@ -107,6 +107,32 @@ std::vector<std::pair<std::string, bool>> shown(const std::string& s) {
     return runs;
 }
 
+// The longest start that fits, found at a cost bounded by the room, not by how many pieces there are.
+TEST(LongestFitting, FindsTheLongestStartThatFitsMeasuringNoMoreThanTheRoomHolds) {
+    struct Case {
+        std::size_t n;
+        std::int64_t room;
+        int pieceWidth;
+        std::size_t count;
+    };
+    const Case cases[] = {
+        {0, 100, 10, 0},        {5, -1, 10, 0},       {5, 0, 10, 0},      {5, 9, 10, 0},
+        {5, 10, 10, 1},         {5, 35, 10, 3},       {5, 50, 10, 5},     {5, 1000, 10, 5},
+        {1000000000, 8192, 7, 1170}, {1000000000, 100, 0, 101},   // zero-wide pieces: room + 1 at most
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.n << " pieces of " << c.pieceWidth << " in " << c.room);
+        std::size_t measured = 0;
+        const Fit fit = longestFitting(c.n, c.room, [&](std::size_t k) {
+            measured += k;
+            return static_cast<std::int64_t>(k) * c.pieceWidth;
+        });
+        EXPECT_EQ(fit.count, c.count);
+        EXPECT_EQ(fit.width, static_cast<std::int64_t>(c.count) * c.pieceWidth);
+        EXPECT_LE(measured, 4 * (static_cast<std::size_t>(std::max<std::int64_t>(c.room, 0)) + 1));
+    }
+}
+
 TEST(VisualRuns, RightToLeftWordsReverseNumbersStayLeftToRight) {
     const std::string shalom = "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D";
     const std::string olam = "\xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D";

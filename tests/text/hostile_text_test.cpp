@@ -1,0 +1,109 @@
+// Texts a stranger can publish, drawn with the real fonts: no crash, no image wider than can be seen,
+// and each one drawn well within a frame.
+#include "text/text_render.h"
+
+#include <gtest/gtest.h>
+
+#include <SDL.h>
+#include <SDL_ttf.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tests/support/hostile_texts.h"
+#include "tests/support/sdl_support.h"
+
+namespace vchat::text {
+namespace {
+
+using testing::kFontPath;
+using sdl::SurfacePtr;
+
+constexpr SDL_Color kWhite{234, 240, 255, 255};
+constexpr int kLogWrap = 1388;   // the log's wrap width
+constexpr int kFieldWidth = 300;
+
+// Sanitizers slow drawing several times over; the bound is for a normal build.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double kFrameBudgetMs = 250;
+#else
+constexpr double kFrameBudgetMs = 50;
+#endif
+
+class HostileText : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { testing::startSdlAndTtf(); }
+    static void TearDownTestSuite() { testing::stopSdlAndTtf(); }
+    void SetUp() override {
+        main.reset(TTF_OpenFont(kFontPath, 16));
+        ASSERT_TRUE(main) << TTF_GetError();
+        fonts = makeFontSet(main.get(), kFontPath, 16, findFallbackFonts("DejaVu Sans Mono"));
+        ASSERT_FALSE(fonts.fallbacks.emoji.empty()) << "the tests need the colour emoji font";
+    }
+    void TearDown() override {
+        fonts = FontSet{};
+        main.reset();
+    }
+    sdl::FontPtr main;
+    FontSet fonts;
+};
+
+double msSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Each text as a log line (wrapped) and as a text field draws it: the tail that fits, measured and
+// drawn on one line. Widths stay within what the window can show.
+TEST_F(HostileText, DrawsBoundedWithinAFrame) {
+    for (const testing::HostileText& sample : testing::hostileTexts()) {
+        SCOPED_TRACE(sample.name);
+        // Warm: fonts open and glyphs cache on first use, as on the first frame that shows them.
+        renderWrapped(fonts, sample.text, kWhite, kLogWrap);
+
+        auto start = std::chrono::steady_clock::now();
+        SurfacePtr wrapped = renderWrapped(fonts, sample.text, kWhite, kLogWrap);
+        EXPECT_LT(msSince(start), kFrameBudgetMs) << "as a log line";
+        if (wrapped) {   // none for a text of zero width
+            EXPECT_LE(wrapped->w, kLogWrap);
+        }
+
+        start = std::chrono::steady_clock::now();
+        const std::string tail = sample.text.substr(fitTailStart(fonts, sample.text, kFieldWidth));
+        int w = 0, h = 0;
+        measureText(fonts, tail, w, h);
+        SurfacePtr field = renderText(fonts, tail, kWhite);
+        EXPECT_LT(msSince(start), kFrameBudgetMs) << "as a text field";
+        EXPECT_LE(w, kFieldWidth);
+        if (field) {
+            EXPECT_LE(field->w, kFieldWidth);
+        }
+
+        // The whole text on one line: cut where no window could show more.
+        start = std::chrono::steady_clock::now();
+        SurfacePtr line = renderText(fonts, sample.text, kWhite);
+        EXPECT_LT(msSince(start), kFrameBudgetMs) << "on one line";
+        if (line) {
+            EXPECT_LE(line->w, kMaxDrawnWidth);
+        }
+        ASSERT_TRUE(measureText(fonts, sample.text, w, h));
+        EXPECT_GE(w, 0);
+    }
+}
+
+// A long cluster is cut into clusters of its own: a row can end inside it, and what follows its
+// first kMaxClusterPoints code points is no longer glued to the base.
+TEST_F(HostileText, ClustersHaveABoundedLength) {
+    std::string toned = "\xF0\x9F\x91\x8D";
+    for (int i = 0; i < 100; ++i) toned += "\xF0\x9F\x8F\xBD";
+    const std::vector<std::uint32_t> starts = clusterStarts(decodeUtf8(toned));
+    ASSERT_EQ(starts.size(), 4u);   // 101 code points: 32 + 32 + 32 + 5
+    EXPECT_EQ(starts[1], kMaxClusterPoints);
+    SurfacePtr narrow = renderWrapped(fonts, toned, kWhite, 40);
+    ASSERT_TRUE(narrow);
+    EXPECT_EQ(narrow->w, 40);
+    EXPECT_GT(narrow->h, TTF_FontHeight(main.get())) << "the text did not wrap";
+}
+
+}  // namespace
+}  // namespace vchat::text
