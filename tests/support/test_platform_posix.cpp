@@ -15,4 +15,10 @@ void useUtcAsLocalTime() {
     tzset();
 }
 
+double threadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
 }  // namespace vchat::testing
