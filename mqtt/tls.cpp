@@ -1,7 +1,7 @@
 // TLS layer.
 //
-// Sections: error texts; small helpers (hex,
-// error texts); the PSK callback; tlsConnect.
+// Sections: error texts; small helpers (hex, error texts, the socket BIO); the PSK callback;
+// tlsConnect.
 #include "mqtt/tls.h"
 
 #include <openssl/crypto.h>
@@ -101,6 +101,53 @@ std::string setupFailureText(std::string_view prefix) {
     return text;
 }
 
+constexpr char kSocketBioName[] = "socket, no SIGPIPE";
+
+// The socket BIO's write, made with sendSome: a peer that has gone makes it fail instead of raising
+// SIGPIPE, whatever the process's disposition of that signal. Otherwise as the library's own.
+int sendWithoutSignal(BIO* bio, const char* data, int size) {
+    BIO_clear_retry_flags(bio);
+    const int fd = static_cast<int>(BIO_get_fd(bio, nullptr));
+    const long n = size > 0 ? sendSome(fd, data, static_cast<std::size_t>(size)) : 0;
+    if (n <= 0 && BIO_sock_should_retry(static_cast<int>(n))) BIO_set_retry_write(bio);
+    return static_cast<int>(n);
+}
+
+// The library's socket BIO with sendWithoutSignal as its write. It keeps the descriptor type, so
+// SSL_get_fd still finds the socket. Null when the library cannot make it.
+BIO_METHOD* newSocketMethod() {
+    const BIO_METHOD* socket = BIO_s_socket();
+    const int index = BIO_get_new_index();
+    if (index == -1) return nullptr;
+    BIO_METHOD* method = BIO_meth_new(index | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR, kSocketBioName);
+    if (method == nullptr) return nullptr;
+    if (BIO_meth_set_write(method, sendWithoutSignal) != 1 ||
+        BIO_meth_set_read(method, BIO_meth_get_read(socket)) != 1 ||
+        BIO_meth_set_ctrl(method, BIO_meth_get_ctrl(socket)) != 1 ||
+        BIO_meth_set_create(method, BIO_meth_get_create(socket)) != 1 ||
+        BIO_meth_set_destroy(method, BIO_meth_get_destroy(socket)) != 1) {
+        BIO_meth_free(method);
+        return nullptr;
+    }
+    return method;
+}
+
+// Made once for the process and never freed: every SSL object uses it until it is freed itself.
+const BIO_METHOD* socketMethod() {
+    static BIO_METHOD* const method = newSocketMethod();
+    return method;
+}
+
+// Hands the socket to the SSL object for reading and writing; the BIO does not close it.
+bool attachSocket(SSL* ssl, int fd) {
+    const BIO_METHOD* method = socketMethod();
+    BIO* bio = method != nullptr ? BIO_new(method) : nullptr;
+    if (bio == nullptr) return false;
+    BIO_set_fd(bio, fd, BIO_NOCLOSE);
+    SSL_set_bio(ssl, bio, bio);   // one reference for both directions, owned by the SSL object
+    return true;
+}
+
 }  // namespace
 
 // ---- Public helpers --------------------------------------------------------------------------------
@@ -198,8 +245,8 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
         error = setupFailureText(kSslNewFailedText);
         return false;
     }
-    // The socket BIO does not close the descriptor: the connection's SocketFd does.
-    if (SSL_set_fd(ssl.get(), sock.get()) != 1) {
+    // The BIO does not close the descriptor: the connection's SocketFd does.
+    if (!attachSocket(ssl.get(), sock.get())) {
         error = setupFailureText(kSslNewFailedText);
         return false;
     }

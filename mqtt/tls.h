@@ -6,8 +6,9 @@
 //
 // What the byte operations (sendRaw, recvSome, waitReadable, closeConnection) may rely on for a
 // connection filled by tlsConnect:
-//  - the socket stays non-blocking and the SSL object reads and writes it through OpenSSL's socket
-//    BIO; SIGPIPE is ignored process-wide (startSockets), so writes to a peer that has gone fail;
+//  - the socket stays non-blocking and the SSL object reads and writes it through a socket BIO
+//    whose writes go through sendSome: a write to a peer that has gone fails and never raises
+//    SIGPIPE, whatever the process's disposition of it;
 //  - SSL_MODE_ENABLE_PARTIAL_WRITE is off, so SSL_write returns either the whole length or <= 0;
 //    SSL_ERROR_WANT_READ / SSL_ERROR_WANT_WRITE mean "wait, then call SSL_write / SSL_read again
 //    with the same arguments"; SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER is on;

@@ -353,42 +353,78 @@ TEST_F(TlsConnectTest, PeerDroppingDuringHandshakeFailsPromptly) {
 
 // ---- Writes to a vanished peer -------------------------------------------------------------------
 
-TEST_F(TlsConnectTest, WritesToAClosedPeerFailWithoutSigpipe) {
-    // The default disposition: a SIGPIPE would end this test process.
-    struct sigaction previous {};
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    sigemptyset(&dfl.sa_mask);
-    ASSERT_EQ(sigaction(SIGPIPE, &dfl, &previous), 0);
+// SIGPIPE at its default disposition while it lives, the previous one back afterwards, so no other
+// test of this process sees the change. startSockets runs first: its one-time ignore must not come
+// in between.
+class DefaultSigpipe {
+public:
+    DefaultSigpipe() {
+        startSockets();
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        sigemptyset(&dfl.sa_mask);
+        ok_ = sigaction(SIGPIPE, &dfl, &previous_) == 0;
+    }
+    ~DefaultSigpipe() {
+        if (ok_) sigaction(SIGPIPE, &previous_, nullptr);
+    }
+    DefaultSigpipe(const DefaultSigpipe&) = delete;
+    DefaultSigpipe& operator=(const DefaultSigpipe&) = delete;
+    bool ok() const { return ok_; }
+    static bool stillDefault() {
+        struct sigaction now {};
+        return sigaction(SIGPIPE, nullptr, &now) == 0 && now.sa_handler == SIG_DFL;
+    }
 
-    for (bool useSendRaw : {false, true}) {
+private:
+    struct sigaction previous_ {};
+    bool ok_ = false;
+};
+
+TEST_F(TlsConnectTest, WritesToAClosedPeerFailWithoutSigpipe) {
+    const DefaultSigpipe defaultDisposition;   // a SIGPIPE would end this test process
+    ASSERT_TRUE(defaultDisposition.ok());
+    enum class Way { SslWrite, SendRawTls, SendRawPlain };
+    const struct {
+        const char* name;
+        Way way;
+    } cases[] = {{"SSL_write", Way::SslWrite}, {"sendRaw over TLS", Way::SendRawTls}, {"sendRaw over TCP", Way::SendRawPlain}};
+    for (const auto& c : cases) {
+        const bool tls = c.way != Way::SendRawPlain;
         // The peer completes the handshake and closes the socket without a word.
-        FakeBroker server(FakeBroker::Tls::Certificate, certs_->pem("server"), certs_->key("server"));
+        FakeBroker server(tls ? FakeBroker::Tls::Certificate : FakeBroker::Tls::None, certs_->pem("server"),
+                          certs_->key("server"));
         server.serve([](FakeBroker&) {});
         ASSERT_TRUE(server.listening());
-        Outcome out = connectTls("127.0.0.1", server.port(), true, certs_->pem("ca"));
-        ASSERT_TRUE(out.ok) << out.error;
+        Outcome out;
+        if (tls) {
+            out = connectTls("127.0.0.1", server.port(), true, certs_->pem("ca"));
+        } else {
+            out.conn.sock.reset(tcpConnect("127.0.0.1", server.port()));
+            out.ok = out.conn.sock.valid();
+        }
+        ASSERT_TRUE(out.ok) << c.name << ": " << out.error;
         ASSERT_TRUE(testing::waitUntil([&] { return server.scriptDone(); }, std::chrono::seconds(10)));
+        ASSERT_TRUE(DefaultSigpipe::stillDefault()) << c.name << ": connecting changed the disposition";
 
         const std::string chunk(1024, 'x');
         bool failed = false;
         for (int i = 0; i < 100 && !failed; ++i) {
-            if (useSendRaw) {
-                failed = !sendRaw(out.conn, chunk);
-            } else {
+            if (c.way == Way::SslWrite) {
                 ERR_clear_error();
                 failed = SSL_write(out.conn.ssl.get(), chunk.data(), static_cast<int>(chunk.size())) <= 0;
+            } else {
+                failed = !sendRaw(out.conn, chunk);
             }
             // Let the peer's reset arrive.
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        EXPECT_TRUE(failed) << (useSendRaw ? "sendRaw" : "SSL_write") << " reported success to a closed peer";
+        EXPECT_TRUE(failed) << c.name << " reported success to a closed peer";
         // The library's own close_notify goes through the same path.
-        SSL_shutdown(out.conn.ssl.get());
+        if (tls) SSL_shutdown(out.conn.ssl.get());
         closeConnection(out.conn);
         ERR_clear_error();
     }
-    sigaction(SIGPIPE, &previous, nullptr);
 }
 
 // ---- Data held by the TLS library ----------------------------------------------------------------
