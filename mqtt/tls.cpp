@@ -1,7 +1,7 @@
 // TLS layer.
 //
-// Sections: error texts; small helpers (hex, error texts, the socket BIO); the PSK callback;
-// tlsConnect.
+// Sections: error texts; small helpers (hex, error texts, the socket BIO, the PSK check); the PSK
+// callback; tlsConnect.
 #include "mqtt/tls.h"
 
 #include <openssl/crypto.h>
@@ -25,6 +25,7 @@ constexpr std::string_view kTcpConnectFailedText = "tcp_connect_failed";
 constexpr std::string_view kCtxNewFailedText = "SSL_CTX_new: ";
 constexpr std::string_view kLoadCaFailedText = "load CA failed: ";
 constexpr std::string_view kSslNewFailedText = "SSL_new: ";
+constexpr std::string_view kCipherListFailedText = "SSL_CTX_set_cipher_list: ";
 constexpr std::string_view kOutOfMemoryText = "out of memory";
 
 // ---- Small helpers ---------------------------------------------------------------------------------
@@ -51,16 +52,16 @@ bool requireHostMatch(SSL* ssl, const std::string& host) {
 constexpr std::string_view kConnectFailedText = "SSL_connect failed: ";
 constexpr std::string_view kNoErrorText = "no_error";
 constexpr std::string_view kHandshakeTimeoutText = "handshake_timeout";
+constexpr std::string_view kPskNotUsedText = "broker did not use the pre-shared key";
 constexpr std::string_view kErrorJoinText = " | ";
 constexpr std::string_view kVerifyResultText = " verify_result=";
 constexpr std::string_view kPeerSubjectText = " peer_subject=";
 constexpr std::string_view kIssuerText = " issuer=";
 
-// "SSL_connect failed: " + queued errors (or "no_error") + verify result + peer names. Drains the
-// thread's error queue.
-std::string handshakeFailureText(SSL* ssl, bool timedOut) {
-    std::string pieces;
-    if (timedOut) pieces = kHandshakeTimeoutText;
+// "SSL_connect failed: " + `reason` (when not empty) and the queued errors (or "no_error") + verify
+// result + peer names. Drains the thread's error queue.
+std::string handshakeFailureText(SSL* ssl, std::string_view reason) {
+    std::string pieces(reason);
     while (unsigned long code = ERR_get_error()) {
         if (!pieces.empty()) pieces += kErrorJoinText;
         pieces += errorCodeText(code);
@@ -148,6 +149,24 @@ bool attachSocket(SSL* ssl, int fd) {
     return true;
 }
 
+// Whether the handshake was keyed by the pre-shared key. Under TLS 1.3 the cipher list does not
+// bind the handshake to it: a server that does not know the key can answer with a certificate
+// instead, which nothing checks in this mode. An accepted external key reads as a reused session.
+bool usedPreSharedKey(const SSL* ssl) {
+    if (SSL_version(ssl) >= TLS1_3_VERSION) return SSL_session_reused(ssl) == 1;
+    const SSL_CIPHER* cipher = SSL_get_current_cipher(ssl);
+    if (cipher == nullptr) return false;
+    switch (SSL_CIPHER_get_kx_nid(cipher)) {
+    case NID_kx_psk:
+    case NID_kx_ecdhe_psk:
+    case NID_kx_dhe_psk:
+    case NID_kx_rsa_psk:
+        return true;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
 
 // ---- Public helpers --------------------------------------------------------------------------------
@@ -222,7 +241,11 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
     }
     if (tlsPsk) {
         SSL_CTX_set_psk_client_callback(ctx.get(), pskClientCallback);
-        SSL_CTX_set_cipher_list(ctx.get(), "PSK");
+        // Governs TLS 1.2 and older only; a TLS 1.3 handshake is checked once it is done.
+        if (SSL_CTX_set_cipher_list(ctx.get(), "PSK") != 1) {
+            error = setupFailureText(kCipherListFailedText);
+            return false;
+        }
         SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_NONE, nullptr);
     } else {
         if (!caPath.empty()) {
@@ -261,7 +284,7 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
     }
     SSL_set_tlsext_host_name(ssl.get(), host.c_str());
     if (!tlsPsk && verifyServer && !requireHostMatch(ssl.get(), host)) {
-        error = handshakeFailureText(ssl.get(), false);
+        error = handshakeFailureText(ssl.get(), {});
         return false;
     }
 
@@ -272,15 +295,21 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
         if (rc == 1) break;
         int reason = SSL_get_error(ssl.get(), rc);
         if (reason != SSL_ERROR_WANT_READ && reason != SSL_ERROR_WANT_WRITE) {
-            error = handshakeFailureText(ssl.get(), false);
+            error = handshakeFailureText(ssl.get(), {});
             return false;
         }
         const WaitResult waited = waitSocket(
             sock.get(), reason == SSL_ERROR_WANT_READ ? WaitFor::Read : WaitFor::Write, deadline, control.stop);
         if (waited != WaitResult::Ready) {
-            error = handshakeFailureText(ssl.get(), waited == WaitResult::TimedOut);
+            error = handshakeFailureText(ssl.get(),
+                                         waited == WaitResult::TimedOut ? kHandshakeTimeoutText : std::string_view());
             return false;
         }
+    }
+    // Dropped without a close_notify: nothing more goes to a broker that does not hold the key.
+    if (tlsPsk && !usedPreSharedKey(ssl.get())) {
+        error = handshakeFailureText(ssl.get(), kPskNotUsedText);
+        return false;
     }
     ERR_clear_error();
 

@@ -314,6 +314,77 @@ TEST(TlsPskConnect, ServerNameIsSentInBothModes) {
     }
 }
 
+TEST(TlsPskConnect, MosquittoConnectsWithTls13AndTls12) {
+    testing::TempDir dir;
+    // tls_version is only a floor for mosquitto: the TLS 1.2 broker is capped by its library's
+    // configuration instead.
+    const std::string capAt12 = dir.file("openssl.cnf");
+    testing::writeFile(capAt12, "openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = dflt\n"
+                                "[dflt]\nMaxProtocol = TLSv1.2\n");
+    const std::string pskFile = dir.file("psk.txt");
+    testing::writeFile(pskFile, kPskIdentity + ":" + kPskKey + "\n");
+    struct Case {
+        const char* tlsVersion;
+        std::vector<std::string> env;
+        std::string negotiated;
+    };
+    const std::vector<Case> cases = {
+        {"tlsv1.3", {}, "TLSv1.3"},
+        {"tlsv1.2", {"OPENSSL_CONF=" + capAt12}, "TLSv1.2"},
+    };
+    for (const Case& c : cases) {
+        auto broker = Mosquitto::start(testing::pskListenerConfig(pskFile) + "tls_version " + c.tlsVersion + "\n",
+                                       "all", c.env);
+        ASSERT_TRUE(broker) << c.tlsVersion;
+        Outcome out = connectTls("127.0.0.1", broker->portText(), false, "", true, kPskIdentity, kPskKey);
+        ASSERT_TRUE(out.ok) << c.tlsVersion << ": " << out.error << "\nbroker log:\n" << broker->log();
+        EXPECT_EQ(SSL_get_version(out.conn.ssl.get()), c.negotiated);
+        EXPECT_TRUE(mqttLoginWorks(out.conn)) << c.tlsVersion;
+        closeConnection(out.conn);
+    }
+}
+
+// A server with a certificate and no key: TLS 1.3 lets it complete a handshake the key had no part
+// in, which must not stand; a TLS 1.2-only one has no PSK suite in common with the client.
+TEST(TlsPskConnect, BrokerWithoutTheKeyIsRefused) {
+    auto certs = std::make_unique<testing::TestCerts>();
+    ASSERT_TRUE(certs->ok);
+    struct Case {
+        const char* name;
+        int minVersion;
+        int maxVersion;
+        std::string errorStart;
+    };
+    const std::string pskNotUsed = "SSL_connect failed: broker did not use the pre-shared key";
+    const std::vector<Case> cases = {
+        {"TLS 1.3 only", TLS1_3_VERSION, TLS1_3_VERSION, pskNotUsed},
+        {"TLS 1.2 and 1.3", TLS1_2_VERSION, TLS1_3_VERSION, pskNotUsed},
+        {"TLS 1.2 only", TLS1_2_VERSION, TLS1_2_VERSION, "SSL_connect failed: error:"},
+    };
+    for (const Case& c : cases) {
+        // Counted around the server's life: it holds descriptors of its own while it serves.
+        const int fdsBefore = openFdCount();
+        Outcome out;
+        {
+            FakeBroker server(FakeBroker::Tls::Certificate, certs->pem("server"), certs->key("server"));
+            ASSERT_TRUE(server.limitVersions(c.minVersion, c.maxVersion)) << c.name;
+            server.serve([](FakeBroker&) {});
+            ASSERT_TRUE(server.listening());
+            out = connectTls("127.0.0.1", server.port(), false, "", true, kPskIdentity, kPskKey);
+        }
+        EXPECT_EQ(openFdCount(), fdsBefore) << c.name << ": the socket is closed";
+        EXPECT_FALSE(out.ok) << c.name;
+        EXPECT_TRUE(startsWith(out.error, c.errorStart)) << c.name << ": " << out.error;
+        if (c.errorStart == pskNotUsed) {
+            EXPECT_NE(out.error.find(" peer_subject=/CN=vchat test broker issuer=/CN=vchat test CA"),
+                      std::string::npos)
+                << c.name << ": " << out.error;
+        }
+        EXPECT_FALSE(out.conn.sock.valid()) << c.name;
+        EXPECT_FALSE(out.conn.ssl) << c.name;
+    }
+}
+
 // ---- The handshake bound -------------------------------------------------------------------------
 
 TEST(TlsHandshake, SilentPeerFailsWithinTheBound) {
