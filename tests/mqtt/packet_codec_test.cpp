@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "tests/mqtt/three_packets.h"
@@ -92,13 +93,35 @@ TEST(PacketCodec, SubscribePublishPingDisconnect) {
     EXPECT_EQ(buildDisconnect(), B("\xE0\x00"));
 }
 
-TEST(PacketCodec, ClientIdHasPrefixAndTwentyLowercaseHexDigits) {
-    std::mt19937 rng(7);
-    const std::string a = makeClientId(rng);
-    const std::string b = makeClientId(rng);
-    EXPECT_TRUE(testing::isClientId(a)) << a;
-    EXPECT_TRUE(testing::isClientId(b)) << b;
-    EXPECT_NE(a, b);
+// Hands out these bytes, at most as many as there are.
+constexpr std::uint8_t kFixedBytes[] = {0x00, 0x01, 0x9a, 0xbc, 0xf0, 0xff, 0x7e, 0x10, 0x5a, 0x2d};
+bool fixedBytes(std::uint8_t* out, std::size_t size) {
+    if (size > sizeof kFixedBytes) return false;
+    std::memcpy(out, kFixedBytes, size);
+    return true;
+}
+bool noBytes(std::uint8_t*, std::size_t) { return false; }
+
+TEST(PacketCodec, ClientIdSpellsTenRandomBytesInLowercaseHex) {
+    std::string id;
+    ASSERT_TRUE(makeClientId(id, kClientIdPrefix, fixedBytes));
+    EXPECT_EQ(id, "korvane-00019abcf0ff7e105a2d");
+    ASSERT_TRUE(makeClientId(id, "gwsim-", fixedBytes));
+    EXPECT_EQ(id, "gwsim-00019abcf0ff7e105a2d");
+    std::string kept = "kept";
+    EXPECT_FALSE(makeClientId(kept, kClientIdPrefix, noBytes));
+    EXPECT_EQ(kept, "kept");
+}
+
+TEST(PacketCodec, ClientIdsFromTheDefaultSourceHaveTheShapeAndDiffer) {
+    std::set<std::string> ids;
+    for (int i = 0; i < 100; ++i) {
+        std::string id;
+        ASSERT_TRUE(makeClientId(id));
+        EXPECT_TRUE(testing::isClientId(id)) << id;
+        ids.insert(id);
+    }
+    EXPECT_EQ(ids.size(), 100u);
 }
 
 TEST(PacketCodec, ParsePublishOnShortAndExactBodies) {
