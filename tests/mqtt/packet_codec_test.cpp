@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <set>
 #include <vector>
 
 #include "tests/mqtt/three_packets.h"
@@ -94,34 +93,25 @@ TEST(PacketCodec, SubscribePublishPingDisconnect) {
 }
 
 // Hands out these bytes, at most as many as there are.
-constexpr std::uint8_t kFixedBytes[] = {0x00, 0x01, 0x9a, 0xbc, 0xf0, 0xff, 0x7e, 0x10, 0x5a, 0x2d};
 bool fixedBytes(std::uint8_t* out, std::size_t size) {
-    if (size > sizeof kFixedBytes) return false;
-    std::memcpy(out, kFixedBytes, size);
+    static constexpr std::uint8_t kBytes[] = {0x00, 0x01, 0x9a, 0xbc, 0xf0, 0xff, 0x7e, 0x10, 0x5a, 0x2d};
+    if (size > sizeof kBytes) return false;
+    std::memcpy(out, kBytes, size);
     return true;
 }
 bool noBytes(std::uint8_t*, std::size_t) { return false; }
 
 TEST(PacketCodec, ClientIdSpellsTenRandomBytesInLowercaseHex) {
-    std::string id;
+    std::string id = "kept";
+    EXPECT_FALSE(makeClientId(id, kClientIdPrefix, noBytes));
+    EXPECT_EQ(id, "kept");
     ASSERT_TRUE(makeClientId(id, kClientIdPrefix, fixedBytes));
     EXPECT_EQ(id, "korvane-00019abcf0ff7e105a2d");
-    ASSERT_TRUE(makeClientId(id, "gwsim-", fixedBytes));
-    EXPECT_EQ(id, "gwsim-00019abcf0ff7e105a2d");
-    std::string kept = "kept";
-    EXPECT_FALSE(makeClientId(kept, kClientIdPrefix, noBytes));
-    EXPECT_EQ(kept, "kept");
-}
-
-TEST(PacketCodec, ClientIdsFromTheDefaultSourceHaveTheShapeAndDiffer) {
-    std::set<std::string> ids;
-    for (int i = 0; i < 100; ++i) {
-        std::string id;
-        ASSERT_TRUE(makeClientId(id));
-        EXPECT_TRUE(testing::isClientId(id)) << id;
-        ids.insert(id);
-    }
-    EXPECT_EQ(ids.size(), 100u);
+    // The default source.
+    std::string other;
+    ASSERT_TRUE(makeClientId(id) && makeClientId(other));
+    EXPECT_TRUE(testing::isClientId(id)) << id;
+    EXPECT_NE(id, other);
 }
 
 TEST(PacketCodec, ParsePublishOnShortAndExactBodies) {
