@@ -201,11 +201,12 @@ RunResult runOnce(const std::string& dir, int port, const std::string& brokerLog
     vchat::BrokerConnection pub;
     pub.sock.reset(fd);
     vchat::setBlocking(fd, true);
-    std::mt19937 rng(1);
+    std::string clientId;
     vchat::PacketStream stream;
     vchat::MqttPacket connack;
     const std::uint64_t base = worker.publishesHandled();
-    if (fd < 0 || !vchat::sendRaw(pub, vchat::buildConnect(vchat::makeClientId(rng), "", "", "3.1.1", 60)) ||
+    if (fd < 0 || !vchat::makeClientId(clientId) ||
+        !vchat::sendRaw(pub, vchat::buildConnect(clientId, "", "", "3.1.1", 60)) ||
         vchat::readPacket(pub, stream, connack, 5000) != vchat::IoStatus::Ok) {
         std::fprintf(stderr, "publisher could not log in\n");
         stopReceivers();

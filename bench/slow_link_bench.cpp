@@ -115,8 +115,7 @@ bool bareLogin(const std::string& port, vchat::BrokerConnection& conn, vchat::Pa
     request.keepAliveSec = 0;   // it sends no PINGREQ: without this the broker would drop it after 30 s
     request.attempts = kAnonymous;
     request.attemptCount = 1;
-    std::mt19937 rng(std::random_device{}());
-    return vchat::logIn(conn, stream, transport, {}, request, rng) == vchat::LoginOutcome::Accepted;
+    return vchat::logIn(conn, stream, transport, {}, request) == vchat::LoginOutcome::Accepted;
 }
 
 // The index n of a text "send n" inside the JSON that queueText builds, or -1.

@@ -33,6 +33,8 @@ constexpr char kJsonFilterSuffix[] = "/2/json/#";
 constexpr char kEnvelopeFilterSuffix[] = "/2/e/#";
 constexpr char kWorkerThreadName[] = "mqtt-worker";
 
+// For SUBSCRIBE packet identifiers, which need not be unpredictable; client identifiers do, and come
+// from the cryptographic generator (makeClientId).
 std::mt19937 seededGenerator() {
     std::seed_seq seed{static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()),
                        static_cast<unsigned>(std::time(nullptr)),
@@ -157,7 +159,7 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
     request.keepAliveSec = static_cast<std::uint16_t>(kKeepAliveSec);
     request.attempts = kFallbackLoginAttempts;
     request.attemptCount = std::size(kFallbackLoginAttempts);
-    if (logIn(conn, stream, transport, control, request, rng) != LoginOutcome::Accepted) {
+    if (logIn(conn, stream, transport, control, request) != LoginOutcome::Accepted) {
         endConnecting(kLoginFailedText);
         return;
     }

@@ -25,6 +25,9 @@ constexpr char kHeaderSubscribe = '\x82';   // reserved flag bits 0010
 constexpr char kHeaderPingreq = '\xC0';
 constexpr char kHeaderDisconnect = '\xE0';
 
+// Random bytes in a client identifier: 20 hexadecimal digits.
+constexpr std::size_t kClientIdRandomBytes = 10;
+
 void appendU16(std::string& out, std::uint32_t value) {
     out.push_back(static_cast<char>((value >> 8) & 0xFF));
     out.push_back(static_cast<char>(value & 0xFF));
@@ -113,14 +116,16 @@ std::string buildDisconnect() {
     return std::string{kHeaderDisconnect, '\x00'};
 }
 
-std::string makeClientId(std::mt19937& rng, std::string_view prefix) {
-    std::string id(prefix);
-    for (int i = 0; i < 10; ++i) {
-        const std::uint32_t r = rng();
-        id.push_back(kLowerHexDigits[(r >> 4) & 0xF]);
-        id.push_back(kLowerHexDigits[r & 0xF]);
+bool makeClientId(std::string& id, std::string_view prefix, RandomBytesSource source) {
+    std::uint8_t random[kClientIdRandomBytes];
+    if (!source(random, sizeof random)) return false;
+    std::string made(prefix);
+    for (const std::uint8_t b : random) {
+        made.push_back(kLowerHexDigits[b >> 4]);
+        made.push_back(kLowerHexDigits[b & 0xF]);
     }
-    return id;
+    id = std::move(made);
+    return true;
 }
 
 std::uint16_t makeSubscribeId(std::mt19937& rng) {

@@ -4,7 +4,7 @@
 // Reading packets off a connection is packet_stream.h.
 //
 // Error convention of this header: builders cannot fail; the frame reader reports a FrameStatus;
-// parsePublish returns bool with out-parameters untouched on failure.
+// parsePublish and makeClientId return bool with out-parameters untouched on failure.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +12,8 @@
 #include <random>
 #include <string>
 #include <string_view>
+
+#include "mqtt/secure_random.h"
 
 namespace vchat {
 
@@ -49,9 +51,14 @@ std::string buildPingreq();
 std::string buildDisconnect();
 
 inline constexpr std::string_view kClientIdPrefix = "korvane-";
-// `prefix` and 20 lowercase hexadecimal digits drawn from `rng` (never the C rand).
-std::string makeClientId(std::mt19937& rng, std::string_view prefix = kClientIdPrefix);
-// A SUBSCRIBE packet identifier from `rng`, never 0.
+// Fills `size` bytes at `out`; false when it has none to give.
+using RandomBytesSource = bool (*)(std::uint8_t* out, std::size_t size);
+// `prefix` and 20 lowercase hexadecimal digits, two per byte (high half first) of 10 bytes from
+// `source`: by default the cryptographic generator, so no identifier tells anything about another.
+// False, `id` untouched, when the source fails.
+bool makeClientId(std::string& id, std::string_view prefix = kClientIdPrefix,
+                  RandomBytesSource source = secureRandomBytes);
+// A SUBSCRIBE packet identifier from `rng`, never 0 (it need not be unpredictable).
 std::uint16_t makeSubscribeId(std::mt19937& rng);
 
 // ---- Frame reader: pure and resumable; accepts any chunk size. ----

@@ -15,8 +15,9 @@ LoginOutcome lostOrStopped(IoStatus status) {
 }
 
 LoginOutcome tryOnce(BrokerConnection& conn, PacketStream& stream, const LoginRequest& request,
-                     const LoginAttempt& attempt, std::mt19937& rng) {
-    const std::string clientId = makeClientId(rng, request.clientIdPrefix);
+                     const LoginAttempt& attempt) {
+    std::string clientId;
+    if (!makeClientId(clientId, request.clientIdPrefix)) return LoginOutcome::NoClientId;
     const std::string empty;
     const std::string& user = attempt.withCredentials ? request.user : empty;
     const std::string& password = attempt.withCredentials ? request.password : empty;
@@ -62,7 +63,7 @@ bool openTransport(const TransportSettings& settings, BrokerConnection& conn, co
 }
 
 LoginOutcome logIn(BrokerConnection& conn, PacketStream& stream, const TransportSettings& settings,
-                   const ConnectControl& control, const LoginRequest& request, std::mt19937& rng) {
+                   const ConnectControl& control, const LoginRequest& request) {
     LoginOutcome outcome = LoginOutcome::NoAnswer;
     bool needFresh = false;
     for (std::size_t i = 0; i < request.attemptCount; ++i) {
@@ -75,8 +76,11 @@ LoginOutcome logIn(BrokerConnection& conn, PacketStream& stream, const Transport
             }
             needFresh = false;
         }
-        outcome = tryOnce(conn, stream, request, request.attempts[i], rng);
-        if (outcome == LoginOutcome::Accepted || outcome == LoginOutcome::Stopped) return outcome;
+        outcome = tryOnce(conn, stream, request, request.attempts[i]);
+        if (outcome == LoginOutcome::Accepted || outcome == LoginOutcome::Stopped ||
+            outcome == LoginOutcome::NoClientId) {
+            return outcome;
+        }
         if (outcome == LoginOutcome::Refused) {
             if (i + 1 == request.attemptCount) break;
             const LoginOutcome after = afterRefusal(conn, stream);

@@ -69,14 +69,16 @@ enum class LoginOutcome {
     NoAnswer,          // no CONNACK within kConnackTimeoutMs, or another packet instead
     ConnectionLost,    // the connection closed or broke, or a fresh one could not be opened
     Stopped,           // the stop signal was raised
+    NoClientId,        // no random bytes for a client identifier: no CONNECT went out
 };
 
 // Tries the attempts in order until one is accepted. An attempt goes over the open connection while
 // the broker keeps it; after a refusal that the broker follows with a close, or a close before the
 // CONNACK, the next attempt first opens a fresh connection with the same settings. Returns the
-// outcome of the last attempt made; on Accepted, conn and stream carry on with the session.
+// outcome of the last attempt made; on Accepted, conn and stream carry on with the session. Every
+// attempt's client identifier comes from the cryptographic generator (makeClientId).
 LoginOutcome logIn(BrokerConnection& conn, PacketStream& stream, const TransportSettings& settings,
-                   const ConnectControl& control, const LoginRequest& request, std::mt19937& rng);
+                   const ConnectControl& control, const LoginRequest& request);
 
 // Sends a SUBSCRIBE for one filter at QoS 0 (its SUBACK is not awaited).
 bool subscribe(BrokerConnection& conn, std::string_view filter, std::mt19937& rng);

@@ -78,7 +78,8 @@ void closeSocket(int fd);
 // (which a peer that delays its acknowledgements makes last tens of milliseconds). False on failure.
 bool setNoDelay(int fd);
 // One send or receive call: the byte count, 0 from a receive for an orderly close, -1 on failure
-// (lastSocketError says why). Sends never raise SIGPIPE.
+// (lastSocketError says why). Sends never raise SIGPIPE, whatever its disposition: every write of
+// the transport, TLS included (tls.h), goes through sendSome.
 long sendSome(int fd, const char* data, std::size_t size);
 long receiveSome(int fd, char* data, std::size_t size);
 // The connect result of a socket that became writable: 0 when it stands, else an error code.
@@ -88,10 +89,9 @@ bool isIpLiteral(const std::string& host);
 // Names the calling thread for debuggers and tools (cut to what the platform allows).
 void nameThisThread(const char* name);
 
-// Prepares the process for sockets, once (later calls return at once). The one SIGPIPE policy of the
-// program lives here: on POSIX systems SIGPIPE is ignored, so a write to a peer that has gone fails
-// with an error instead of ending the process, for plain and TLS writes alike. Every entry point of
-// the transport calls it.
+// Prepares the process for sockets, once (later calls return at once). Every entry point of the
+// transport calls it. On POSIX systems it also ignores SIGPIPE, for the programs' other writes (a
+// tool's output to a pipe whose reader has gone); the transport's own writes do not rely on that.
 void startSockets();
 
 // Raises `stop` when the user interrupts the program (SIGINT or SIGTERM on POSIX systems, Ctrl+C,

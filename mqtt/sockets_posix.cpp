@@ -71,7 +71,9 @@ bool setNoDelay(int fd) {
     return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
 }
 
-long sendSome(int fd, const char* data, std::size_t size) { return ::send(fd, data, size, 0); }
+// MSG_NOSIGNAL: a peer that has gone fails the send (EPIPE) whatever SIGPIPE's disposition, which
+// a host program or another thread may have set back to the default.
+long sendSome(int fd, const char* data, std::size_t size) { return ::send(fd, data, size, MSG_NOSIGNAL); }
 
 long receiveSome(int fd, char* data, std::size_t size) { return ::recv(fd, data, size, 0); }
 

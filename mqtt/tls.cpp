@@ -1,7 +1,7 @@
 // TLS layer.
 //
-// Sections: error texts; small helpers (hex,
-// error texts); the PSK callback; tlsConnect.
+// Sections: error texts; small helpers (hex, error texts, the socket BIO, the PSK check); the PSK
+// callback; tlsConnect.
 #include "mqtt/tls.h"
 
 #include <openssl/crypto.h>
@@ -25,6 +25,7 @@ constexpr std::string_view kTcpConnectFailedText = "tcp_connect_failed";
 constexpr std::string_view kCtxNewFailedText = "SSL_CTX_new: ";
 constexpr std::string_view kLoadCaFailedText = "load CA failed: ";
 constexpr std::string_view kSslNewFailedText = "SSL_new: ";
+constexpr std::string_view kCipherListFailedText = "SSL_CTX_set_cipher_list: ";
 constexpr std::string_view kOutOfMemoryText = "out of memory";
 
 // ---- Small helpers ---------------------------------------------------------------------------------
@@ -51,16 +52,16 @@ bool requireHostMatch(SSL* ssl, const std::string& host) {
 constexpr std::string_view kConnectFailedText = "SSL_connect failed: ";
 constexpr std::string_view kNoErrorText = "no_error";
 constexpr std::string_view kHandshakeTimeoutText = "handshake_timeout";
+constexpr std::string_view kPskNotUsedText = "broker did not use the pre-shared key";
 constexpr std::string_view kErrorJoinText = " | ";
 constexpr std::string_view kVerifyResultText = " verify_result=";
 constexpr std::string_view kPeerSubjectText = " peer_subject=";
 constexpr std::string_view kIssuerText = " issuer=";
 
-// "SSL_connect failed: " + queued errors (or "no_error") + verify result + peer names. Drains the
-// thread's error queue.
-std::string handshakeFailureText(SSL* ssl, bool timedOut) {
-    std::string pieces;
-    if (timedOut) pieces = kHandshakeTimeoutText;
+// "SSL_connect failed: " + `reason` (when not empty) and the queued errors (or "no_error") + verify
+// result + peer names. Drains the thread's error queue.
+std::string handshakeFailureText(SSL* ssl, std::string_view reason) {
+    std::string pieces(reason);
     while (unsigned long code = ERR_get_error()) {
         if (!pieces.empty()) pieces += kErrorJoinText;
         pieces += errorCodeText(code);
@@ -99,6 +100,71 @@ std::string setupFailureText(std::string_view prefix) {
     text += sslErrorText();
     ERR_clear_error();
     return text;
+}
+
+constexpr char kSocketBioName[] = "socket, no SIGPIPE";
+
+// The socket BIO's write, made with sendSome: a peer that has gone makes it fail instead of raising
+// SIGPIPE, whatever the process's disposition of that signal. Otherwise as the library's own.
+int sendWithoutSignal(BIO* bio, const char* data, int size) {
+    BIO_clear_retry_flags(bio);
+    const int fd = static_cast<int>(BIO_get_fd(bio, nullptr));
+    const long n = size > 0 ? sendSome(fd, data, static_cast<std::size_t>(size)) : 0;
+    if (n <= 0 && BIO_sock_should_retry(static_cast<int>(n))) BIO_set_retry_write(bio);
+    return static_cast<int>(n);
+}
+
+// The library's socket BIO with sendWithoutSignal as its write. It keeps the descriptor type, so
+// SSL_get_fd still finds the socket. Null when the library cannot make it.
+BIO_METHOD* newSocketMethod() {
+    const BIO_METHOD* socket = BIO_s_socket();
+    const int index = BIO_get_new_index();
+    if (index == -1) return nullptr;
+    BIO_METHOD* method = BIO_meth_new(index | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR, kSocketBioName);
+    if (method == nullptr) return nullptr;
+    if (BIO_meth_set_write(method, sendWithoutSignal) != 1 ||
+        BIO_meth_set_read(method, BIO_meth_get_read(socket)) != 1 ||
+        BIO_meth_set_ctrl(method, BIO_meth_get_ctrl(socket)) != 1 ||
+        BIO_meth_set_create(method, BIO_meth_get_create(socket)) != 1 ||
+        BIO_meth_set_destroy(method, BIO_meth_get_destroy(socket)) != 1) {
+        BIO_meth_free(method);
+        return nullptr;
+    }
+    return method;
+}
+
+// Made once for the process and never freed: every SSL object uses it until it is freed itself.
+const BIO_METHOD* socketMethod() {
+    static BIO_METHOD* const method = newSocketMethod();
+    return method;
+}
+
+// Hands the socket to the SSL object for reading and writing; the BIO does not close it.
+bool attachSocket(SSL* ssl, int fd) {
+    const BIO_METHOD* method = socketMethod();
+    BIO* bio = method != nullptr ? BIO_new(method) : nullptr;
+    if (bio == nullptr) return false;
+    BIO_set_fd(bio, fd, BIO_NOCLOSE);
+    SSL_set_bio(ssl, bio, bio);   // one reference for both directions, owned by the SSL object
+    return true;
+}
+
+// Whether the handshake was keyed by the pre-shared key. Under TLS 1.3 the cipher list does not
+// bind the handshake to it: a server that does not know the key can answer with a certificate
+// instead, which nothing checks in this mode. An accepted external key reads as a reused session.
+bool usedPreSharedKey(const SSL* ssl) {
+    if (SSL_version(ssl) >= TLS1_3_VERSION) return SSL_session_reused(ssl) == 1;
+    const SSL_CIPHER* cipher = SSL_get_current_cipher(ssl);
+    if (cipher == nullptr) return false;
+    switch (SSL_CIPHER_get_kx_nid(cipher)) {
+    case NID_kx_psk:
+    case NID_kx_ecdhe_psk:
+    case NID_kx_dhe_psk:
+    case NID_kx_rsa_psk:
+        return true;
+    default:
+        return false;
+    }
 }
 
 }  // namespace
@@ -175,7 +241,11 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
     }
     if (tlsPsk) {
         SSL_CTX_set_psk_client_callback(ctx.get(), pskClientCallback);
-        SSL_CTX_set_cipher_list(ctx.get(), "PSK");
+        // Governs TLS 1.2 and older only; a TLS 1.3 handshake is checked once it is done.
+        if (SSL_CTX_set_cipher_list(ctx.get(), "PSK") != 1) {
+            error = setupFailureText(kCipherListFailedText);
+            return false;
+        }
         SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_NONE, nullptr);
     } else {
         if (!caPath.empty()) {
@@ -198,8 +268,8 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
         error = setupFailureText(kSslNewFailedText);
         return false;
     }
-    // The socket BIO does not close the descriptor: the connection's SocketFd does.
-    if (SSL_set_fd(ssl.get(), sock.get()) != 1) {
+    // The BIO does not close the descriptor: the connection's SocketFd does.
+    if (!attachSocket(ssl.get(), sock.get())) {
         error = setupFailureText(kSslNewFailedText);
         return false;
     }
@@ -214,7 +284,7 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
     }
     SSL_set_tlsext_host_name(ssl.get(), host.c_str());
     if (!tlsPsk && verifyServer && !requireHostMatch(ssl.get(), host)) {
-        error = handshakeFailureText(ssl.get(), false);
+        error = handshakeFailureText(ssl.get(), {});
         return false;
     }
 
@@ -225,15 +295,21 @@ bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::stri
         if (rc == 1) break;
         int reason = SSL_get_error(ssl.get(), rc);
         if (reason != SSL_ERROR_WANT_READ && reason != SSL_ERROR_WANT_WRITE) {
-            error = handshakeFailureText(ssl.get(), false);
+            error = handshakeFailureText(ssl.get(), {});
             return false;
         }
         const WaitResult waited = waitSocket(
             sock.get(), reason == SSL_ERROR_WANT_READ ? WaitFor::Read : WaitFor::Write, deadline, control.stop);
         if (waited != WaitResult::Ready) {
-            error = handshakeFailureText(ssl.get(), waited == WaitResult::TimedOut);
+            error = handshakeFailureText(ssl.get(),
+                                         waited == WaitResult::TimedOut ? kHandshakeTimeoutText : std::string_view());
             return false;
         }
+    }
+    // Dropped without a close_notify: nothing more goes to a broker that does not hold the key.
+    if (tlsPsk && !usedPreSharedKey(ssl.get())) {
+        error = handshakeFailureText(ssl.get(), kPskNotUsedText);
+        return false;
     }
     ERR_clear_error();
 

@@ -6,8 +6,9 @@
 //
 // What the byte operations (sendRaw, recvSome, waitReadable, closeConnection) may rely on for a
 // connection filled by tlsConnect:
-//  - the socket stays non-blocking and the SSL object reads and writes it through OpenSSL's socket
-//    BIO; SIGPIPE is ignored process-wide (startSockets), so writes to a peer that has gone fail;
+//  - the socket stays non-blocking and the SSL object reads and writes it through a socket BIO
+//    whose writes go through sendSome: a write to a peer that has gone fails and never raises
+//    SIGPIPE, whatever the process's disposition of it;
 //  - SSL_MODE_ENABLE_PARTIAL_WRITE is off, so SSL_write returns either the whole length or <= 0;
 //    SSL_ERROR_WANT_READ / SSL_ERROR_WANT_WRITE mean "wait, then call SSL_write / SSL_read again
 //    with the same arguments"; SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER is on;
@@ -48,7 +49,10 @@ struct PskCredentials {
 // Connects to host:port over TCP (tcpConnect) and performs the TLS handshake, bounded to
 // kTlsHandshakeTimeoutMs in total; a raised control.stop ends it at once (the result is then false).
 //  - tlsPsk true: cipher list "PSK", credentials from pskIdentity / pskKeyHex (hex text, see
-//    hexToBytes); no certificate checks; verifyServer and caPath are not used.
+//    hexToBytes); no certificate checks; verifyServer and caPath are not used. The connection
+//    stands only when the key was used (TLS 1.3: the broker accepted it; TLS 1.2 and older: a
+//    PSK key exchange). A broker that completes a handshake without it, as a TLS 1.3 server with a
+//    certificate can, gets no byte of application data: that is a failed handshake.
 //  - tlsPsk false: trust store from caPath (a PEM bundle file) or, when empty, the system defaults;
 //    with verifyServer the chain is verified and host (a name or an IP literal) must match the
 //    certificate; without it any certificate is accepted.
@@ -58,11 +62,13 @@ struct PskCredentials {
 // untouched, and error holds one line (the worker logs it after its own prefix):
 //   "tcp_connect_failed"                       no address accepted the TCP connection
 //   "SSL_CTX_new: " / "SSL_new: " + reason     the library could not set up
+//   "SSL_CTX_set_cipher_list: " + reason       the library refused the PSK cipher list
 //   "load CA failed: " + reason                caPath could not be loaded
 //   "SSL_connect failed: " + the queued library errors joined by " | " ("no_error" when none;
-//     "handshake_timeout" first when the time bound ran out), then " verify_result=" + reason when
-//     certificate verification failed, then " peer_subject=" + subject + " issuer=" + issuer when
-//     the broker presented a certificate.
+//     "handshake_timeout" first when the time bound ran out; "broker did not use the pre-shared
+//     key" first when the PSK check above failed), then " verify_result=" + reason when
+//     certificate verification failed (in PSK mode too, where it is not enforced), then
+//     " peer_subject=" + subject + " issuer=" + issuer when the broker presented a certificate.
 bool tlsConnect(BrokerConnection& conn, const std::string& host, const std::string& port,
                 bool verifyServer, const std::string& caPath, bool tlsPsk,
                 const std::string& pskIdentity, const std::string& pskKeyHex, std::string& error,

@@ -92,13 +92,26 @@ TEST(PacketCodec, SubscribePublishPingDisconnect) {
     EXPECT_EQ(buildDisconnect(), B("\xE0\x00"));
 }
 
-TEST(PacketCodec, ClientIdHasPrefixAndTwentyLowercaseHexDigits) {
-    std::mt19937 rng(7);
-    const std::string a = makeClientId(rng);
-    const std::string b = makeClientId(rng);
-    EXPECT_TRUE(testing::isClientId(a)) << a;
-    EXPECT_TRUE(testing::isClientId(b)) << b;
-    EXPECT_NE(a, b);
+// Hands out these bytes, at most as many as there are.
+bool fixedBytes(std::uint8_t* out, std::size_t size) {
+    static constexpr std::uint8_t kBytes[] = {0x00, 0x01, 0x9a, 0xbc, 0xf0, 0xff, 0x7e, 0x10, 0x5a, 0x2d};
+    if (size > sizeof kBytes) return false;
+    std::memcpy(out, kBytes, size);
+    return true;
+}
+bool noBytes(std::uint8_t*, std::size_t) { return false; }
+
+TEST(PacketCodec, ClientIdSpellsTenRandomBytesInLowercaseHex) {
+    std::string id = "kept";
+    EXPECT_FALSE(makeClientId(id, kClientIdPrefix, noBytes));
+    EXPECT_EQ(id, "kept");
+    ASSERT_TRUE(makeClientId(id, kClientIdPrefix, fixedBytes));
+    EXPECT_EQ(id, "korvane-00019abcf0ff7e105a2d");
+    // The default source.
+    std::string other;
+    ASSERT_TRUE(makeClientId(id) && makeClientId(other));
+    EXPECT_TRUE(testing::isClientId(id)) << id;
+    EXPECT_NE(id, other);
 }
 
 TEST(PacketCodec, ParsePublishOnShortAndExactBodies) {

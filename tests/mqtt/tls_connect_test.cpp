@@ -13,6 +13,7 @@
 #include <sys/time.h>
 
 #include <chrono>
+#include <csignal>
 #include <iostream>
 #include <thread>
 #include <string>
@@ -226,27 +227,33 @@ std::string longPskKey() {
     return hex;
 }
 
-std::unique_ptr<Mosquitto> startPskBroker(const testing::TempDir& dir) {
+std::unique_ptr<Mosquitto> startPskBroker(const testing::TempDir& dir, const std::string& extraConfig = "",
+                                          const std::vector<std::string>& env = {}) {
     const std::string pskFile = dir.file("psk.txt");
     testing::writeFile(pskFile, kPskIdentity + ":" + kPskKey + "\nlong-key:" + longPskKey() + "\n");
-    return Mosquitto::start(testing::pskListenerConfig(pskFile));
+    return Mosquitto::start(testing::pskListenerConfig(pskFile) + extraConfig, "all", env);
 }
 
 TEST(TlsPskConnect, NegotiatesWithMosquittoAndCarriesMqtt) {
     testing::TempDir dir;
-    auto broker = startPskBroker(dir);
-    ASSERT_TRUE(broker);
-    Outcome out = connectTls("127.0.0.1", broker->portText(), false, "", true, kPskIdentity, kPskKey);
-    ASSERT_TRUE(out.ok) << out.error << "\nbroker log:\n" << broker->log();
-    ASSERT_TRUE(out.conn.tls);
-    const std::string version = SSL_get_version(out.conn.ssl.get());
-    const std::string cipher = SSL_get_cipher_name(out.conn.ssl.get());
-    std::cout << "TLS-PSK with mosquitto negotiated " << version << " " << cipher << "\n";
-    ::testing::Test::RecordProperty("psk_version", version);
-    ::testing::Test::RecordProperty("psk_cipher", cipher);
-    EXPECT_EQ(SSL_get1_peer_certificate(out.conn.ssl.get()), nullptr) << "no certificate in PSK mode";
-    EXPECT_TRUE(mqttLoginWorks(out.conn));
-    closeConnection(out.conn);
+    // tls_version is only a floor for mosquitto: the TLS 1.2 broker is capped by its library's
+    // configuration.
+    const std::string capAt12 = dir.file("tls12.cnf");
+    testing::writeFile(capAt12, "openssl_conf = a\n[a]\nssl_conf = b\n[b]\nsystem_default = c\n[c]\nMaxProtocol = TLSv1.2\n");
+    for (const std::string version : {"TLSv1.3", "TLSv1.2"}) {
+        auto broker = version == "TLSv1.3" ? startPskBroker(dir, "tls_version tlsv1.3\n")
+                                           : startPskBroker(dir, "tls_version tlsv1.2\n", {"OPENSSL_CONF=" + capAt12});
+        ASSERT_TRUE(broker) << version;
+        Outcome out = connectTls("127.0.0.1", broker->portText(), false, "", true, kPskIdentity, kPskKey);
+        ASSERT_TRUE(out.ok) << version << ": " << out.error << "\nbroker log:\n" << broker->log();
+        EXPECT_EQ(SSL_get_version(out.conn.ssl.get()), version);
+        const std::string cipher = SSL_get_cipher_name(out.conn.ssl.get());
+        std::cout << "TLS-PSK with mosquitto negotiated " << version << " " << cipher << "\n";
+        ::testing::Test::RecordProperty("psk_cipher_" + version, cipher);
+        EXPECT_EQ(SSL_get1_peer_certificate(out.conn.ssl.get()), nullptr) << "no certificate in PSK mode";
+        EXPECT_TRUE(mqttLoginWorks(out.conn)) << version;
+        closeConnection(out.conn);
+    }
 }
 
 TEST(TlsPskConnect, KeyTextTable) {
@@ -314,6 +321,24 @@ TEST(TlsPskConnect, ServerNameIsSentInBothModes) {
     }
 }
 
+// A server with a certificate and no key: TLS 1.3 lets it complete a handshake the key had no part
+// in, which must not stand; a TLS 1.2-only one has no PSK suite in common with the client.
+TEST(TlsPskConnect, BrokerWithoutTheKeyIsRefused) {
+    auto certs = std::make_unique<testing::TestCerts>();
+    ASSERT_TRUE(certs->ok);
+    for (const int maxVersion : {TLS1_3_VERSION, TLS1_2_VERSION}) {
+        FakeBroker server(FakeBroker::Tls::Certificate, certs->pem("server"), certs->key("server"));
+        ASSERT_TRUE(server.limitVersions(TLS1_2_VERSION, maxVersion));
+        server.serve([](FakeBroker&) {});
+        Outcome out = connectTls("127.0.0.1", server.port(), false, "", true, kPskIdentity, kPskKey);
+        EXPECT_TRUE(startsWith(out.error, maxVersion == TLS1_3_VERSION
+                                              ? "SSL_connect failed: broker did not use the pre-shared key verify_result="
+                                              : "SSL_connect failed: error:"))
+            << out.error;
+        EXPECT_FALSE(out.ok || out.conn.sock.valid() || out.conn.ssl) << out.error;
+    }
+}
+
 // ---- The handshake bound -------------------------------------------------------------------------
 
 TEST(TlsHandshake, SilentPeerFailsWithinTheBound) {
@@ -353,42 +378,54 @@ TEST_F(TlsConnectTest, PeerDroppingDuringHandshakeFailsPromptly) {
 
 // ---- Writes to a vanished peer -------------------------------------------------------------------
 
-TEST_F(TlsConnectTest, WritesToAClosedPeerFailWithoutSigpipe) {
-    // The default disposition: a SIGPIPE would end this test process.
+// SIGPIPE at its default disposition while it lives, the previous one back afterwards, so no other
+// test of this process sees the change. startSockets, which ignores it once, runs first.
+struct DefaultSigpipe {
     struct sigaction previous {};
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    sigemptyset(&dfl.sa_mask);
-    ASSERT_EQ(sigaction(SIGPIPE, &dfl, &previous), 0);
+    bool ok = false;
+    DefaultSigpipe() {
+        startSockets();
+        ok = sigaction(SIGPIPE, nullptr, &previous) == 0 && std::signal(SIGPIPE, SIG_DFL) != SIG_ERR;
+    }
+    ~DefaultSigpipe() {
+        if (ok) sigaction(SIGPIPE, &previous, nullptr);
+    }
+};
 
-    for (bool useSendRaw : {false, true}) {
+TEST_F(TlsConnectTest, WritesToAClosedPeerFailWithoutSigpipe) {
+    const DefaultSigpipe defaultDisposition;   // a SIGPIPE would end this test process
+    ASSERT_TRUE(defaultDisposition.ok);
+    for (const std::string way : {"SSL_write", "sendRaw over TLS", "sendRaw over TCP"}) {
+        const bool tls = way != "sendRaw over TCP";
         // The peer completes the handshake and closes the socket without a word.
-        FakeBroker server(FakeBroker::Tls::Certificate, certs_->pem("server"), certs_->key("server"));
+        FakeBroker server(tls ? FakeBroker::Tls::Certificate : FakeBroker::Tls::None, certs_->pem("server"),
+                          certs_->key("server"));
         server.serve([](FakeBroker&) {});
-        ASSERT_TRUE(server.listening());
-        Outcome out = connectTls("127.0.0.1", server.port(), true, certs_->pem("ca"));
-        ASSERT_TRUE(out.ok) << out.error;
+        Outcome out;
+        if (tls) out = connectTls("127.0.0.1", server.port(), true, certs_->pem("ca"));
+        if (!tls) out.conn.sock.reset(tcpConnect("127.0.0.1", server.port()));
+        ASSERT_TRUE(out.conn.sock.valid()) << way << ": " << out.error;
         ASSERT_TRUE(testing::waitUntil([&] { return server.scriptDone(); }, std::chrono::seconds(10)));
+        ASSERT_EQ(std::signal(SIGPIPE, SIG_DFL), SIG_DFL) << way << ": connecting changed the disposition";
 
         const std::string chunk(1024, 'x');
         bool failed = false;
         for (int i = 0; i < 100 && !failed; ++i) {
-            if (useSendRaw) {
-                failed = !sendRaw(out.conn, chunk);
-            } else {
+            if (way == "SSL_write") {
                 ERR_clear_error();
                 failed = SSL_write(out.conn.ssl.get(), chunk.data(), static_cast<int>(chunk.size())) <= 0;
+            } else {
+                failed = !sendRaw(out.conn, chunk);
             }
             // Let the peer's reset arrive.
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        EXPECT_TRUE(failed) << (useSendRaw ? "sendRaw" : "SSL_write") << " reported success to a closed peer";
+        EXPECT_TRUE(failed) << way << " reported success to a closed peer";
         // The library's own close_notify goes through the same path.
-        SSL_shutdown(out.conn.ssl.get());
+        if (tls) SSL_shutdown(out.conn.ssl.get());
         closeConnection(out.conn);
         ERR_clear_error();
     }
-    sigaction(SIGPIPE, &previous, nullptr);
 }
 
 // ---- Data held by the TLS library ----------------------------------------------------------------

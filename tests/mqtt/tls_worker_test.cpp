@@ -157,6 +157,28 @@ TEST_F(TlsWorker, RefusedCertificateIsLoggedWithItsReason) {
     EXPECT_FALSE(logHas(log, "TCP/TLS connected."));
 }
 
+// A broker without the pre-shared key but with a certificate completes a TLS 1.3 handshake; the
+// worker drops it before the login, so the credentials never reach it.
+TEST_F(TlsWorker, PskBrokerWithoutTheKeyGetsNoLogin) {
+    std::atomic<bool> gotBytes{false};
+    FakeBroker server(FakeBroker::Tls::Certificate, certs_->pem("server"), certs_->key("server"));
+    server.serve([&](FakeBroker& b) { gotBytes = !b.read(1, 10s).empty(); });
+    MqttConfig config = tlsConfig(server.port());
+    config.tlsPsk = true;
+    config.pskIdentity = "node-1";
+    config.pskKeyHex = "deadbeef0102";
+    config.user = "alice";
+    LogView log;
+    MqttWorker worker;
+    worker.start(config, &log);
+    ASSERT_TRUE(waitUntil([&] { return !logTexts(log).empty() && server.scriptDone(); }, 20s));
+    worker.stop();
+    EXPECT_FALSE(gotBytes) << "the broker received application data";
+    const std::string first = logTexts(log).front();
+    EXPECT_TRUE(testing::startsWith(first, "TLS connect failed: SSL_connect failed: broker did not use the pre-shared key"))
+        << first;
+}
+
 // After the broker refuses the unknown user and closes, the anonymous attempt goes over a fresh TLS
 // connection with the same verification.
 TEST_F(TlsWorker, LoginFallbackOpensAFreshTlsConnection) {

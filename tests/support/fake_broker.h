@@ -77,6 +77,11 @@ public:
     }
 
     bool listening() const { return listener_.ok() && (tls_ == Tls::None || ctx_ != nullptr); }
+    // Over TLS: the protocol versions it accepts (TLS1_2_VERSION and so on). Before serve or accept.
+    bool limitVersions(int minVersion, int maxVersion) {
+        return ctx_ != nullptr && SSL_CTX_set_min_proto_version(ctx_.get(), minVersion) == 1 &&
+               SSL_CTX_set_max_proto_version(ctx_.get(), maxVersion) == 1;
+    }
     std::string port() const { return listener_.portText(); }
 
     // Takes the client and, over TLS, completes the handshake.

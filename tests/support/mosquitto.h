@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "mqtt/broker_connection.h"
 #include "mqtt/sockets.h"
@@ -17,10 +18,13 @@ class Mosquitto {
 public:
     // `extraConfig` is appended to the listener line, so it can carry allow_anonymous,
     // password_file, cafile/certfile/keyfile, psk_hint and so on. `logTypes` is what the broker logs
-    // (a benchmark's flood logged message by message would slow the broker down).
+    // (a benchmark's flood logged message by message would slow the broker down). `env` holds
+    // "NAME=value" entries for the broker's environment (OPENSSL_CONF, say).
     static std::unique_ptr<Mosquitto> start(const std::string& extraConfig = "allow_anonymous true\n",
-                                            const std::string& logTypes = "all") {
+                                            const std::string& logTypes = "all",
+                                            const std::vector<std::string>& env = {}) {
         std::unique_ptr<Mosquitto> m(new Mosquitto());
+        m->env_ = env;
         // A port can be taken between the probe and the broker's bind: try a few.
         for (int attempt = 0; attempt < 5; ++attempt) {
             m->port_ = freeTcpPort();
@@ -40,7 +44,7 @@ public:
             if (fd >= 0) closeSocket(fd);
             return fd >= 0;
         };
-        return process_.start({"mosquitto", "-c", dir_.file("mosquitto.conf")}, "", {}, dir_.file("mosquitto.log"), -1, true) &&
+        return process_.start({"mosquitto", "-c", dir_.file("mosquitto.conf")}, "", env_, dir_.file("mosquitto.log"), -1, true) &&
                waitUntil(accepts, std::chrono::seconds(5));
     }
     // A broker still starting up can miss SIGTERM (it sets up its loop after the handler): after a
@@ -63,6 +67,7 @@ private:
     Mosquitto() = default;
     TempDir dir_;
     int port_ = 0;
+    std::vector<std::string> env_;
     Child process_;
 };
 

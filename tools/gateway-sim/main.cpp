@@ -61,6 +61,8 @@ vchat::TransportSettings transportOf(const SimOptions& o) {
     return t;
 }
 
+constexpr const char* kNoClientIdText = "no random bytes for a client identifier";
+
 const char* loginFailureText(vchat::LoginOutcome outcome) {
     switch (outcome) {
     case vchat::LoginOutcome::Refused:
@@ -71,6 +73,8 @@ const char* loginFailureText(vchat::LoginOutcome outcome) {
         return "the connection was lost during the login";
     case vchat::LoginOutcome::Stopped:
         return "stopped";
+    case vchat::LoginOutcome::NoClientId:
+        return kNoClientIdText;
     case vchat::LoginOutcome::Accepted:
         break;
     }
@@ -135,7 +139,7 @@ int main(int argc, char* argv[]) {
     request.clientIdPrefix = kClientIdPrefix;
     request.attempts = vchat::kFallbackLoginAttempts;
     request.attemptCount = std::size(vchat::kFallbackLoginAttempts);
-    const vchat::LoginOutcome outcome = vchat::logIn(conn, stream, transport, control, request, rng);
+    const vchat::LoginOutcome outcome = vchat::logIn(conn, stream, transport, control, request);
     if (outcome != vchat::LoginOutcome::Accepted) {
         std::fprintf(stderr, "%s: %s:%s: %s\n", program, o.host.c_str(), o.port.c_str(), loginFailureText(outcome));
         return 1;
