@@ -98,6 +98,7 @@ int main(int argc, char** argv) {
     };
 
     MqttWorker worker;
+    worker.setMaxMessageSize(options.maxMessageSize);
     worker.setSink([&queue, f = formatter](const WorkerLine& line) mutable {
         queue.push(f.format(line, WallClock::now()));
     });

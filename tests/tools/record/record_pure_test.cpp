@@ -158,6 +158,9 @@ TEST(RecordOptions, EachBadOptionOrValueIsRefusedByName) {
         {{"--max-waiting", "K"}, "--max-waiting"},
         {{"--max-waiting", "99999999999999999999"}, "--max-waiting"},
         {{"--max-waiting", "17179869184G"}, "--max-waiting"},
+        {{"--max-message-size", "0"}, "--max-message-size"},
+        {{"--max-message-size", "257M"}, "--max-message-size"},
+        {{"--max-message-size", "4MB"}, "--max-message-size"},
         {{"--config", "/nonexistent/x.conf"}, "--config"},
         {{"--config"}, "--config"},
     };
@@ -257,6 +260,20 @@ TEST(RecordOptions, SizesTakeBinaryUnitsAndSayThemBack) {
         EXPECT_TRUE(parseSize(row.text, bytes)) << row.text;
         EXPECT_EQ(bytes, row.bytes) << row.text;
         EXPECT_EQ(sizeText(bytes), row.said);
+    }
+}
+
+TEST(RecordOptions, MaxMessageSizeIsTheClientsFourMiBUnlessGivenAndAtMostWhatTheLengthFieldCarries) {
+    const struct {
+        std::vector<std::string> args;
+        std::uint32_t bytes;
+    } rows[] = {{{}, 4194304}, {{"--max-message-size", "1K"}, 1024}, {{"--max-message-size=100"}, 100},
+                {{"--max-message-size", "256M"}, kMaxRemainingLength}};
+    for (const auto& row : rows) {
+        RecordOptions options;
+        std::string error;
+        ASSERT_TRUE(parseOptions(row.args, options, error)) << error;
+        EXPECT_EQ(options.maxMessageSize, row.bytes) << error;
     }
 }
 
