@@ -1,8 +1,10 @@
 // veldra-record when its output fails: a file system that fills up (every line once, whole, in
 // order; the dropped ones counted), /dev/full, a standard output whose reader goes away or stops
-// reading while 160 MB arrive; and the system service's unit, verified and run by hand.
+// reading while 160 MB arrive; a terminal as standard output; and the system service's unit,
+// verified and run by hand.
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -262,6 +264,68 @@ TEST_F(Recorder, AReaderThatStopsWhile160MBArriveCostsAtMost128MBAndTheDroppedAr
     EXPECT_LE(t.beforeFirstReport, 10u);
     EXPECT_NE(t.lastReason.find("the reader has taken nothing"), std::string::npos) << t.lastReason;
     EXPECT_EQ(occurrences(readFile(rec.errorsPath()), "writing to standard output resumed"), 1);
+}
+
+// A pseudo-terminal whose other side the test reads: raw, so the recorder's bytes arrive unchanged.
+class Terminal {
+public:
+    Terminal() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+        path_ = ptsname(master_);
+        // Held open here too, so the terminal stays up however the recorder ends.
+        side_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios mode{};
+        if (side_ < 0 || tcgetattr(side_, &mode) != 0) return;
+        cfmakeraw(&mode);
+        ok_ = tcsetattr(side_, TCSANOW, &mode) == 0;
+    }
+    ~Terminal() {
+        if (side_ >= 0) ::close(side_);
+        if (master_ >= 0) ::close(master_);
+    }
+    bool ok() const { return ok_; }
+    const std::string& path() const { return path_; }
+    // Everything shown so far.
+    const std::string& shown() {
+        char buffer[4096];
+        pollfd p{master_, POLLIN, 0};
+        while (poll(&p, 1, 0) == 1 && (p.revents & POLLIN)) {
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            shown_.append(buffer, static_cast<std::size_t>(n));
+        }
+        return shown_;
+    }
+
+private:
+    int master_ = -1;
+    int side_ = -1;
+    bool ok_ = false;
+    std::string path_;
+    std::string shown_;
+};
+
+TEST_F(Recorder, OnATerminalAPublishersControlBytesAreShownEscapedAndAFileGetsThemAsTheyCame) {
+    auto broker = Mosquitto::start();
+    ASSERT_TRUE(broker);
+    Terminal terminal;
+    ASSERT_TRUE(terminal.ok());
+    Child onTerminal;   // standard output and error on the terminal
+    ASSERT_TRUE(onTerminal.start({recorderBinary(), "--host", "127.0.0.1", "--port", broker->portText(), "--root", "msh/EU"},
+                                 "", {}, terminal.path()));
+    Recording inFile(*broker, {"--root", "msh/EU"});
+    ASSERT_TRUE(waitForClientSubscriptions(*broker, 2, 20s));
+
+    // A new window title, a cleared screen, and a line overwritten from its start.
+    const std::string payload = "{\"t\":\"\x1b]0;owned\x07\x1b[2J\rforged\"}";
+    publish(*broker, kTopic, payload);
+    const std::string escaped = "msg " + kTopic + "\n{\"t\":\"\\x1b]0;owned\\x07\\x1b[2J\\x0dforged\"}\r\n";
+    EXPECT_TRUE(waitUntil([&] { return terminal.shown().find(escaped) != std::string::npos; }, 20s)) << terminal.shown();
+    EXPECT_EQ(terminal.shown().find('\x1b'), std::string::npos);
+    EXPECT_TRUE(waitUntil([&] { return contains(inFile.texts(), "msg " + kTopic + "\n" + payload); }, 20s))
+        << readFile(inFile.path());
+    onTerminal.stop(SIGTERM, 5s);
 }
 
 TEST_F(Recorder, TheServiceUnitVerifiesAndItsCommandLineRecordsWithTheExampleOptions) {

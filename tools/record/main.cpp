@@ -84,12 +84,14 @@ int main(int argc, char** argv) {
     // (and ends the recorder, silently).
     vchat::startSockets();
 
-    const LineFormatter formatter(options.format, options.noCut);
     OutputFile output;
-    if (!output.open(options.output, formatter.fileStart(), error)) {
+    if (!output.open(options.output, LineFormatter(options.format, options.noCut).fileStart(), error)) {
         std::fprintf(stderr, "%s%s\n", kProgramPrefix, error.c_str());
         return 1;
     }
+    // On a terminal the broker's control bytes are shown, not obeyed; files and pipes get them as
+    // they came.
+    const LineFormatter formatter(options.format, options.noCut, output.terminal());
     // Lines are made where they are said (each thread with a formatter of its own) and wait whole.
     LineQueue queue(options.maxWaiting);
     OutputWriter writer(queue, output, formatter);

@@ -130,6 +130,33 @@ TEST_F(TextLine, IsTheSavedLogLineAndBothFormatsCutAt8000BytesUnlessTold) {
     EXPECT_EQ(LineFormatter(OutputFormat::Jsonl, false).fileStart(), "");
 }
 
+TEST(TerminalText, ControlBytesAndC1ControlsAreEscapedAndUtf8IsLeftAlone) {
+    const struct {
+        std::string bytes;
+        std::string shown;
+    } rows[] = {
+        {"plain text, \"quoted\\\" and \t tab\nnext", "plain text, \"quoted\\\" and \t tab\nnext"},
+        {"\x1b]0;title\x07\x1b[2J", "\\x1b]0;title\\x07\\x1b[2J"},
+        {"over\rwritten\b\x7f", "over\\x0dwritten\\x08\\x7f"},
+        {std::string("\x00\x01\x1f", 3), "\\x00\\x01\\x1f"},
+        {"csi \xC2\x9B" "2J, nel \xC2\x85", "csi \\xc2\\x9b" "2J, nel \\xc2\\x85"},   // U+009B, U+0085
+        {"lone \x9B and \x80", "lone \\x9b and \\x80"},
+        {"\xC2\xA0 \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "\xC2\xA0 \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"bad \xFF\xC3 and cut \xE2\x82", "bad \xFF\xC3 and cut \xE2\\x82"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(escapeControls(row.bytes), row.shown) << row.shown;
+}
+
+TEST_F(TextLine, OnlyATerminalsTextLinesAreEscapedAndTheLineEndStays) {
+    const WorkerLine line{LineKind::Json, "t", "msg t\n{\"x\":\"\x1b[2J\"}"};
+    EXPECT_EQ(LineFormatter(OutputFormat::Text, false, true).format(line, kSampleWhen),
+              "06.12.2026, 08:03:58  msg t\n{\"x\":\"\\x1b[2J\"}\r\n");
+    EXPECT_EQ(LineFormatter(OutputFormat::Text, false, false).format(line, kSampleWhen),
+              "06.12.2026, 08:03:58  msg t\n{\"x\":\"\x1b[2J\"}\r\n");
+    EXPECT_EQ(LineFormatter(OutputFormat::Jsonl, false, true).format(line, kSampleWhen),
+              LineFormatter(OutputFormat::Jsonl, false, false).format(line, kSampleWhen));
+}
+
 // ---- Options -----------------------------------------------------------------------------------
 
 TEST(RecordOptions, EachBadOptionOrValueIsRefusedByName) {
