@@ -340,6 +340,10 @@ TEST_F(Recorder, TheServiceUnitVerifiesAndItsCommandLineRecordsWithTheExampleOpt
     std::string verify;
     EXPECT_EQ(runCommand("systemd-analyze verify --man=no " + dir.file("veldra-record@x.service") + " 2>&1", &verify), 0)
         << verify;
+    // A bad option is final: the unit names the very status the recorder gives for one.
+    std::string prevented;
+    runCommand("sed -n 's/^RestartPreventExitStatus=//p' " + dir.file("veldra-record@x.service"), &prevented);
+    EXPECT_EQ(prevented, std::to_string(runProgram({recorderBinary(), "--no-such-option"})) + "\n");
 
     std::filesystem::create_directories(dir.file("credentials"));
     std::filesystem::copy_file(packaging + "veldra-record.conf", dir.file("credentials/config"));
