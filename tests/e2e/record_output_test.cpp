@@ -4,6 +4,7 @@
 // verified and run by hand.
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -266,66 +267,45 @@ TEST_F(Recorder, AReaderThatStopsWhile160MBArriveCostsAtMost128MBAndTheDroppedAr
     EXPECT_EQ(occurrences(readFile(rec.errorsPath()), "writing to standard output resumed"), 1);
 }
 
-// A pseudo-terminal whose other side the test reads: raw, so the recorder's bytes arrive unchanged.
-class Terminal {
-public:
+// A pseudo-terminal, raw so the recorder's bytes arrive unchanged; `shown` reads what it received.
+struct Terminal {
+    int master = -1, side = -1;
+    std::string shown;
     Terminal() {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
-        path_ = ptsname(master_);
-        // Held open here too, so the terminal stays up however the recorder ends.
-        side_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        termios mode{};
-        if (side_ < 0 || tcgetattr(side_, &mode) != 0) return;
-        cfmakeraw(&mode);
-        ok_ = tcsetattr(side_, TCSANOW, &mode) == 0;
+        termios raw{};
+        if (openpty(&master, &side, nullptr, nullptr, nullptr) != 0 || tcgetattr(side, &raw) != 0) return;
+        cfmakeraw(&raw);
+        tcsetattr(side, TCSANOW, &raw);
     }
-    ~Terminal() {
-        if (side_ >= 0) ::close(side_);
-        if (master_ >= 0) ::close(master_);
-    }
-    bool ok() const { return ok_; }
-    const std::string& path() const { return path_; }
-    // Everything shown so far.
-    const std::string& shown() {
+    ~Terminal() { ::close(side), ::close(master); }
+    const std::string& read() {
         char buffer[4096];
-        pollfd p{master_, POLLIN, 0};
-        while (poll(&p, 1, 0) == 1 && (p.revents & POLLIN)) {
-            const ssize_t n = ::read(master_, buffer, sizeof buffer);
-            if (n <= 0) break;
-            shown_.append(buffer, static_cast<std::size_t>(n));
+        pollfd p{master, POLLIN, 0};
+        for (ssize_t n = 1; n > 0 && poll(&p, 1, 0) == 1;) {
+            n = ::read(master, buffer, sizeof buffer);
+            shown.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
         }
-        return shown_;
+        return shown;
     }
-
-private:
-    int master_ = -1;
-    int side_ = -1;
-    bool ok_ = false;
-    std::string path_;
-    std::string shown_;
 };
 
 TEST_F(Recorder, OnATerminalAPublishersControlBytesAreShownEscapedAndAFileGetsThemAsTheyCame) {
     auto broker = Mosquitto::start();
     ASSERT_TRUE(broker);
     Terminal terminal;
-    ASSERT_TRUE(terminal.ok());
+    ASSERT_GE(terminal.side, 0);
     Child onTerminal;   // standard output and error on the terminal
     ASSERT_TRUE(onTerminal.start({recorderBinary(), "--host", "127.0.0.1", "--port", broker->portText(), "--root", "msh/EU"},
-                                 "", {}, terminal.path()));
+                                 "", {}, ttyname(terminal.side)));
     Recording inFile(*broker, {"--root", "msh/EU"});
     ASSERT_TRUE(waitForClientSubscriptions(*broker, 2, 20s));
-
     // A new window title, a cleared screen, and a line overwritten from its start.
     const std::string payload = "{\"t\":\"\x1b]0;owned\x07\x1b[2J\rforged\"}";
     publish(*broker, kTopic, payload);
     const std::string escaped = "msg " + kTopic + "\n{\"t\":\"\\x1b]0;owned\\x07\\x1b[2J\\x0dforged\"}\r\n";
-    EXPECT_TRUE(waitUntil([&] { return terminal.shown().find(escaped) != std::string::npos; }, 20s)) << terminal.shown();
-    EXPECT_EQ(terminal.shown().find('\x1b'), std::string::npos);
-    EXPECT_TRUE(waitUntil([&] { return contains(inFile.texts(), "msg " + kTopic + "\n" + payload); }, 20s))
-        << readFile(inFile.path());
-    onTerminal.stop(SIGTERM, 5s);
+    EXPECT_TRUE(waitUntil([&] { return terminal.read().find(escaped) != std::string::npos; }, 20s)) << terminal.shown;
+    EXPECT_EQ(terminal.shown.find('\x1b'), std::string::npos);
+    EXPECT_TRUE(waitUntil([&] { return contains(inFile.texts(), "msg " + kTopic + "\n" + payload); }, 20s));
 }
 
 TEST_F(Recorder, TheServiceUnitVerifiesAndItsCommandLineRecordsWithTheExampleOptions) {

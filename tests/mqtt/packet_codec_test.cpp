@@ -233,32 +233,5 @@ TEST(FrameReader, ABodyOverTheLimitIsDroppedKeepingOnlyAPublishTopic) {
     }
 }
 
-// At the client's own limit: 4 MiB is taken whole; one byte more under the longest topic holds no
-// more than the topic part at any time.
-TEST(FrameReader, TheDefaultLimitIsFourMiBAndAnOversizedBodyStaysSmallWhileItArrives) {
-    const std::string topic(65535, 't');
-    const std::string whole = buildPublish("t", std::string(kMaxMessageSize - 3, 'p'));
-    const std::string over = buildPublish(topic, std::string(kMaxMessageSize + 1 - kMaxTopicPart, 'p'));
-    FrameReader reader;
-    std::size_t consumed = 0;
-    ASSERT_EQ(feedFrame(reader, whole.data(), whole.size(), consumed), FrameStatus::Complete);
-    MqttPacket packet = takePacket(reader);
-    EXPECT_FALSE(packet.oversized);
-    EXPECT_EQ(packet.body.size(), kMaxMessageSize);
-
-    std::size_t largest = 0;
-    FrameStatus status = FrameStatus::NeedMore;
-    for (std::size_t pos = 0; pos < over.size() && status == FrameStatus::NeedMore; pos += consumed) {
-        status = feedFrame(reader, over.data() + pos, std::min<std::size_t>(16384, over.size() - pos), consumed);
-        largest = std::max(largest, reader.packet.body.capacity());
-    }
-    ASSERT_EQ(status, FrameStatus::Complete);
-    packet = takePacket(reader);
-    EXPECT_TRUE(packet.oversized);
-    EXPECT_EQ(packet.length, kMaxMessageSize + 1);
-    EXPECT_EQ(packet.body, encodeString(topic));
-    EXPECT_LE(largest, 2 * kMaxTopicPart);
-}
-
 }  // namespace
 }  // namespace vchat
