@@ -28,6 +28,11 @@ constexpr char kSentText[] = "sent -> ";
 constexpr char kSentSeparatorText[] = " :: ";
 constexpr char kDisconnectedText[] = "Disconnected.";
 constexpr char kConnectionLostText[] = "error: connection lost";
+// "dropped message on <topic>: <size> bytes, over the <limit>-byte limit"
+constexpr char kDroppedText[] = "dropped message on ";
+constexpr char kDroppedSizeText[] = ": ";
+constexpr char kDroppedLimitText[] = " bytes, over the ";
+constexpr char kDroppedLimitEndText[] = "-byte limit";
 
 constexpr char kJsonFilterSuffix[] = "/2/json/#";
 constexpr char kEnvelopeFilterSuffix[] = "/2/e/#";
@@ -59,6 +64,13 @@ void splitQueueItem(std::string_view item, std::string_view& topic, std::string_
     }
     topic = item.substr(0, lf);
     payload = item.substr(lf + 1);
+}
+
+std::string droppedLine(const std::string& topic, std::uint32_t size, std::uint32_t limit) {
+    std::string line = kDroppedText;
+    line.append(topic).append(kDroppedSizeText).append(std::to_string(size));
+    line.append(kDroppedLimitText).append(std::to_string(limit)).append(kDroppedLimitEndText);
+    return line;
 }
 
 }  // namespace
@@ -153,6 +165,7 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
 
     std::mt19937 rng = seededGenerator();
     PacketStream stream;
+    stream.frame.bodyLimit = maxMessageSize_;
     LoginRequest request;
     request.user = config.user;
     request.password = config.password;
@@ -228,10 +241,15 @@ void MqttWorker::run(MqttConfig config, LogView* log) {
             std::string topic;
             std::string payload;
             if (packet.type == kPacketPublish && parsePublish(packet.body, topic, payload)) {
-                std::string line;
-                LineKind kind = LineKind::Json;
-                if (publishLine(topic, payload, config, line, kind)) say(log, line, kind, topic);
-                publishesHandled_.fetch_add(1);
+                if (packet.oversized) {
+                    // Read through and dropped by the frame reader: only its topic and size are known.
+                    say(log, droppedLine(topic, packet.length, maxMessageSize_), LineKind::Status, topic);
+                } else {
+                    std::string line;
+                    LineKind kind = LineKind::Json;
+                    if (publishLine(topic, payload, config, line, kind)) say(log, line, kind, topic);
+                    publishesHandled_.fetch_add(1);
+                }
             }
         }
 

@@ -27,6 +27,7 @@
 #include "mesh/outgoing_text.h"
 #include "mesh/receive.h"
 #include "mqtt/broker_connection.h"
+#include "mqtt/packet_codec.h"
 #include "mqtt/sockets.h"
 
 namespace vchat {
@@ -85,6 +86,10 @@ public:
     // Replaces the name lookup (tests hold it to show that stop need not wait for it). Call only
     // while no thread runs.
     void setResolver(AddressResolver resolver) { resolver_ = std::move(resolver); }
+    // A received message whose PUBLISH body (topic and payload) is larger than `bytes` is dropped
+    // with one status line that names its topic and size; the default is kMaxMessageSize. Call
+    // only while no thread runs.
+    void setMaxMessageSize(std::uint32_t bytes) { maxMessageSize_ = bytes; }
 
     WorkerPhase phase() const { return phase_.load(); }
 
@@ -111,6 +116,7 @@ private:
     MonotonicMsClock clock_;   // empty: the steady clock
     WorkerSink sink_;          // empty: lines go to the LogView
     AddressResolver resolver_;   // empty: getaddrinfo
+    std::uint32_t maxMessageSize_ = kMaxMessageSize;
     StopSignal stopSignal_;      // raised by stop: ends every wait of the thread at once
     StopSignal queueSignal_;     // raised by enqueuePublish: ends the read turn's wait
     std::atomic<WorkerPhase> phase_{WorkerPhase::Idle};

@@ -40,8 +40,17 @@ std::string framePacket(char header, const std::string& rest) {
     return packet;
 }
 
-void resetFrame(FrameReader& reader) {
-    reader = FrameReader{};
+// How many more body bytes an oversized packet keeps: for a PUBLISH its topic length, then its topic
+// (as far as the body goes); nothing of any other packet.
+std::size_t oversizedKeep(const FrameReader& reader) {
+    const MqttPacket& p = reader.packet;
+    if (p.type != kPacketPublish) return 0;
+    std::size_t wanted = 2;
+    if (p.body.size() >= 2) {
+        wanted += (static_cast<std::size_t>(static_cast<std::uint8_t>(p.body[0])) << 8) |
+                  static_cast<std::uint8_t>(p.body[1]);
+    }
+    return wanted > p.body.size() ? wanted - p.body.size() : 0;
 }
 
 }  // namespace
@@ -152,13 +161,25 @@ FrameStatus feedFrame(FrameReader& reader, const char* data, std::size_t size, s
             reader.multiplier *= 128;
             ++reader.lengthBytes;
             // The field has at most four bytes; a fourth with bit 7 set still ends it.
-            if ((byte & 0x80) == 0 || reader.lengthBytes == 4) reader.stage = FrameReader::Stage::Body;
+            if ((byte & 0x80) == 0 || reader.lengthBytes == 4) {
+                reader.stage = FrameReader::Stage::Body;
+                reader.packet.length = reader.remaining;
+                reader.packet.oversized = reader.remaining > reader.bodyLimit;
+            }
             break;
         }
         case FrameReader::Stage::Body: {
-            const std::size_t take = std::min<std::size_t>(reader.remaining, size - consumed);
+            std::size_t take = std::min<std::size_t>(reader.remaining, size - consumed);
+            // Oversized: keep what names the topic, count the rest off. One step per part, so a
+            // chunk that holds the topic length and the topic keeps both.
+            std::size_t keep = take;
+            if (reader.packet.oversized) {
+                const std::size_t wanted = oversizedKeep(reader);
+                keep = std::min(take, wanted);
+                if (wanted > 0) take = keep;
+            }
             try {
-                reader.packet.body.append(data + consumed, take);
+                reader.packet.body.append(data + consumed, keep);
             } catch (const std::bad_alloc&) {
                 resetFrame(reader);
                 return FrameStatus::Failed;
@@ -174,6 +195,12 @@ FrameStatus feedFrame(FrameReader& reader, const char* data, std::size_t size, s
         }
     }
     return FrameStatus::NeedMore;
+}
+
+void resetFrame(FrameReader& reader) {
+    const std::uint32_t limit = reader.bodyLimit;
+    reader = FrameReader{};
+    reader.bodyLimit = limit;
 }
 
 MqttPacket takePacket(FrameReader& reader) {

@@ -19,6 +19,11 @@ namespace vchat {
 
 // Largest remaining length the four-byte field can carry.
 inline constexpr std::uint32_t kMaxRemainingLength = 268435455;
+// Largest packet body (for a PUBLISH: topic and payload) the client takes whole; a larger one is
+// read through and dropped, so a broker cannot make the client hold more than this.
+inline constexpr std::uint32_t kMaxMessageSize = 4194304;
+// What an oversized PUBLISH keeps of its body: the topic's two length bytes and the topic.
+inline constexpr std::uint32_t kMaxTopicPart = 2 + 65535;
 
 inline constexpr std::uint8_t kPacketConnack = 2;
 inline constexpr std::uint8_t kPacketPublish = 3;
@@ -26,7 +31,11 @@ inline constexpr std::uint8_t kPacketPublish = 3;
 struct MqttPacket {
     std::int32_t type = -1;   // upper four bits of the fixed-header byte
     std::int32_t flags = 0;   // lower four bits; read, never interpreted
-    std::string body;         // exactly the bytes the remaining length announced
+    std::string body;         // exactly the bytes the remaining length announced, unless oversized
+    std::uint32_t length = 0; // the remaining length announced
+    // The body was over the reader's limit and was dropped: `body` holds only the start of a
+    // PUBLISH up to the end of its topic (at most kMaxTopicPart bytes), nothing of other packets.
+    bool oversized = false;
 };
 
 // ---- Builders: each returns one complete packet, ready for sendRaw. ----
@@ -77,17 +86,23 @@ struct FrameReader {
     std::uint32_t remaining = 0;   // body bytes still missing (once in Stage::Body)
     bool complete = false;         // `packet` is whole; the next feed starts a new one
     MqttPacket packet;
+    // A setting, kept from packet to packet: a body announced longer than this is counted off and
+    // dropped as it arrives, the packet marked oversized.
+    std::uint32_t bodyLimit = kMaxMessageSize;
 };
 
 // Consumes bytes of `data` up to the end of one packet and adds them to `reader`; `consumed` says
 // how many. The body grows with the bytes actually offered: the announced length is never used to
 // reserve memory. A remaining-length field whose fourth byte still has bit 7 set ends there.
 // After Complete or Failed the reader starts over with the next packet.
+// An oversized packet still consumes every byte it announced, so the stream stays in step.
 FrameStatus feedFrame(FrameReader& reader, const char* data, std::size_t size, std::size_t& consumed);
 // Moves the completed packet out and makes the reader ready for the next one.
 MqttPacket takePacket(FrameReader& reader);
 // True once any byte of the current packet has been consumed.
 bool frameStarted(const FrameReader& reader);
+// Drops the packet in progress (a new connection); keeps the body limit.
+void resetFrame(FrameReader& reader);
 
 // ---- PUBLISH bodies ----
 

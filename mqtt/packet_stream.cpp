@@ -4,6 +4,12 @@
 
 namespace vchat {
 
+void resetStream(PacketStream& stream) {
+    resetFrame(stream.frame);
+    stream.begin = stream.end = 0;
+    stream.packetDue.reset();
+}
+
 IoStatus readPacket(BrokerConnection& conn, PacketStream& stream, MqttPacket& packet, int timeoutMs,
                     int completionTimeoutMs, const StopSignal* wake) {
     // No byte by the first deadline: nothing arrived. A packet that has begun must be whole by its
@@ -11,9 +17,7 @@ IoStatus readPacket(BrokerConnection& conn, PacketStream& stream, MqttPacket& pa
     const Deadline firstByte = deadlineIn(timeoutMs);
     WaitFor direction = WaitFor::Read;
     auto fail = [&stream](IoStatus status) {
-        stream.frame = FrameReader{};
-        stream.begin = stream.end = 0;
-        stream.packetDue.reset();
+        resetStream(stream);
         return status;
     };
 

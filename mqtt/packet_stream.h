@@ -24,7 +24,11 @@ struct PacketStream {
     std::optional<Deadline> packetDue;   // set while a packet has begun: when it must be whole
 };
 
-// Reads one whole packet into `packet`.
+// Forgets everything read (for a fresh connection); keeps the frame reader's body limit.
+void resetStream(PacketStream& stream);
+
+// Reads one whole packet into `packet`. A packet over the frame reader's body limit comes out
+// oversized (packet_codec.h) after all its bytes have been read and dropped.
 // Ok: a packet. NotReady: no packet is whole yet: no byte of one arrived within timeoutMs, or
 // `wake` (may be null) was raised. Nothing is lost and the stream stays usable; a packet that has
 // begun keeps its completion deadline across calls. Stopped: the connection's stop signal was

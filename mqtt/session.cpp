@@ -69,7 +69,7 @@ LoginOutcome logIn(BrokerConnection& conn, PacketStream& stream, const Transport
     for (std::size_t i = 0; i < request.attemptCount; ++i) {
         if (needFresh) {
             closeConnection(conn);
-            stream = PacketStream{};
+            resetStream(stream);
             std::string ignored;
             if (!openTransport(settings, conn, control, ignored)) {
                 return stopRaised(control.stop) ? LoginOutcome::Stopped : LoginOutcome::ConnectionLost;

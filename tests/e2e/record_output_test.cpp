@@ -1,8 +1,11 @@
 // veldra-record when its output fails: a file system that fills up (every line once, whole, in
 // order; the dropped ones counted), /dev/full, a standard output whose reader goes away or stops
-// reading while 160 MB arrive; and the system service's unit, verified and run by hand.
+// reading while 160 MB arrive; a terminal as standard output; and the system service's unit,
+// verified and run by hand.
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -264,6 +267,47 @@ TEST_F(Recorder, AReaderThatStopsWhile160MBArriveCostsAtMost128MBAndTheDroppedAr
     EXPECT_EQ(occurrences(readFile(rec.errorsPath()), "writing to standard output resumed"), 1);
 }
 
+// A pseudo-terminal, raw so the recorder's bytes arrive unchanged; `shown` reads what it received.
+struct Terminal {
+    int master = -1, side = -1;
+    std::string shown;
+    Terminal() {
+        termios raw{};
+        if (openpty(&master, &side, nullptr, nullptr, nullptr) != 0 || tcgetattr(side, &raw) != 0) return;
+        cfmakeraw(&raw);
+        tcsetattr(side, TCSANOW, &raw);
+    }
+    ~Terminal() { ::close(side), ::close(master); }
+    const std::string& read() {
+        char buffer[4096];
+        pollfd p{master, POLLIN, 0};
+        for (ssize_t n = 1; n > 0 && poll(&p, 1, 0) == 1;) {
+            n = ::read(master, buffer, sizeof buffer);
+            shown.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        }
+        return shown;
+    }
+};
+
+TEST_F(Recorder, OnATerminalAPublishersControlBytesAreShownEscapedAndAFileGetsThemAsTheyCame) {
+    auto broker = Mosquitto::start();
+    ASSERT_TRUE(broker);
+    Terminal terminal;
+    ASSERT_GE(terminal.side, 0);
+    Child onTerminal;   // standard output and error on the terminal
+    ASSERT_TRUE(onTerminal.start({recorderBinary(), "--host", "127.0.0.1", "--port", broker->portText(), "--root", "msh/EU"},
+                                 "", {}, ttyname(terminal.side)));
+    Recording inFile(*broker, {"--root", "msh/EU"});
+    ASSERT_TRUE(waitForClientSubscriptions(*broker, 2, 20s));
+    // A new window title, a cleared screen, and a line overwritten from its start.
+    const std::string payload = "{\"t\":\"\x1b]0;owned\x07\x1b[2J\rforged\"}";
+    publish(*broker, kTopic, payload);
+    const std::string escaped = "msg " + kTopic + "\n{\"t\":\"\\x1b]0;owned\\x07\\x1b[2J\\x0dforged\"}\r\n";
+    EXPECT_TRUE(waitUntil([&] { return terminal.read().find(escaped) != std::string::npos; }, 20s)) << terminal.shown;
+    EXPECT_EQ(terminal.shown.find('\x1b'), std::string::npos);
+    EXPECT_TRUE(waitUntil([&] { return contains(inFile.texts(), "msg " + kTopic + "\n" + payload); }, 20s));
+}
+
 TEST_F(Recorder, TheServiceUnitVerifiesAndItsCommandLineRecordsWithTheExampleOptions) {
     ASSERT_TRUE(onPath("systemd-analyze")) << "systemd-analyze is not installed (scripts/install-deps installs it)";
     const std::string packaging = std::string(VCHAT_SOURCE_DIR) + "/packaging/";
@@ -276,6 +320,10 @@ TEST_F(Recorder, TheServiceUnitVerifiesAndItsCommandLineRecordsWithTheExampleOpt
     std::string verify;
     EXPECT_EQ(runCommand("systemd-analyze verify --man=no " + dir.file("veldra-record@x.service") + " 2>&1", &verify), 0)
         << verify;
+    // A bad option is final: the unit names the very status the recorder gives for one.
+    std::string prevented;
+    runCommand("sed -n 's/^RestartPreventExitStatus=//p' " + dir.file("veldra-record@x.service"), &prevented);
+    EXPECT_EQ(prevented, std::to_string(runProgram({recorderBinary(), "--no-such-option"})) + "\n");
 
     std::filesystem::create_directories(dir.file("credentials"));
     std::filesystem::copy_file(packaging + "veldra-record.conf", dir.file("credentials/config"));

@@ -1,7 +1,7 @@
 // veldra-record as a process against a real mosquitto: the lines it records are the client's own
 // (by its line builder, and as the real client saved them under Xvfb), it rides out a broker
 // restart and a refused login, ends cleanly on SIGTERM, reopens its file on SIGHUP, keeps every
-// message of a flood, and refuses bad options.
+// message of a flood, drops one over its size limit, and refuses bad options.
 #include <ctime>
 
 #include "log/log_view.h"
@@ -235,6 +235,24 @@ TEST_F(Recorder, KeepsEveryOneOfTwentyThousandMessagesSentAtFullSpeed) {
         std::this_thread::sleep_for(200ms);
     }
     EXPECT_EQ(messageLines(rec.texts()), expected);
+}
+
+TEST_F(Recorder, AMessageOverMaxMessageSizeIsOneStatusLineAndTheNextIsRecorded) {
+    auto broker = Mosquitto::start();
+    ASSERT_TRUE(broker);
+    Recording rec(*broker, {"--root", "msh/EU", "--max-message-size", "1K"});
+    ASSERT_TRUE(waitForClientSubscriptions(*broker, 1, 20s));
+    const std::string topic = "msh/EU/2/json/LongFast/!01020304";
+    const std::string big = "{\"pad\":\"" + std::string(2000, 'x') + "\"}";
+    publish(*broker, topic, big);
+    publish(*broker, topic, "{\"n\":1}");
+    const std::string next = "msg " + topic + "\n{\"n\":1}";
+    ASSERT_TRUE(waitUntil([&] { return contains(rec.texts(), next); }, 20s)) << readFile(rec.path());
+    const std::vector<std::string> texts = rec.texts();
+    ASSERT_GE(texts.size(), 2u);
+    const std::string size = std::to_string(2 + topic.size() + big.size());
+    EXPECT_EQ(texts[texts.size() - 2], "dropped message on " + topic + ": " + size + " bytes, over the 1024-byte limit");
+    EXPECT_EQ(texts.back(), next);
 }
 
 TEST_F(Recorder, ABadOptionIsOneLineOnStandardErrorAndStatus2) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -193,6 +194,56 @@ TEST(FrameReader, ZeroLengthPacketCompletesWithoutBody) {
     EXPECT_EQ(feedFrame(reader, ping.data(), ping.size(), consumed), FrameStatus::Complete);
     EXPECT_EQ(consumed, 2u);
     EXPECT_EQ(reader.packet.type, 13);
+}
+
+// Over the limit a body is counted off, not stored: a PUBLISH keeps its topic, any other packet
+// nothing. Each packet is fed twice and then a PINGRESP, in chunks of every size: the limit holds
+// from packet to packet and the stream stays in step.
+TEST(FrameReader, ABodyOverTheLimitIsDroppedKeepingOnlyAPublishTopic) {
+    const std::string longTopic(300, 't');
+    struct Case {
+        const char* what;
+        std::uint32_t limit;
+        std::string packet;
+        std::uint32_t length;   // announced
+        bool oversized;
+        std::string body;   // what the packet holds once complete
+    };
+    const Case cases[] = {
+        {"PUBLISH body exactly at the limit", 16, buildPublish("a/b", std::string(11, 'p')), 16, false,
+         B("\x00\x03" "a/b") + std::string(11, 'p')},
+        {"PUBLISH one byte over", 16, buildPublish("a/b", std::string(12, 'p')), 17, true, B("\x00\x03" "a/b")},
+        {"topic longer than the limit, split by every chunk size", 16, buildPublish(longTopic, std::string(1000, 'p')),
+         1302, true, B("\x01\x2C") + longTopic},
+        {"topic length beyond the body", 3, B("\x30\x04\x00\x10" "ab"), 4, true, B("\x00\x10" "ab")},
+        {"SUBACK over the limit keeps nothing", 16, B("\x90\x11") + std::string(17, 's'), 17, true, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string stream = c.packet + c.packet + B("\xD0\x00");
+        for (std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7}, stream.size()}) {
+            SCOPED_TRACE(std::string(c.what) + ", chunks of " + std::to_string(chunk));
+            FrameReader reader;
+            reader.bodyLimit = c.limit;
+            std::vector<MqttPacket> got;
+            for (std::size_t pos = 0; pos < stream.size();) {
+                std::size_t consumed = 0;
+                const std::size_t n = std::min(chunk, stream.size() - pos);
+                const FrameStatus status = feedFrame(reader, stream.data() + pos, n, consumed);
+                ASSERT_NE(status, FrameStatus::Failed);
+                pos += consumed;
+                if (status == FrameStatus::Complete) got.push_back(takePacket(reader));
+            }
+            ASSERT_EQ(got.size(), 3u);
+            for (int i = 0; i < 2; ++i) {
+                EXPECT_EQ(got[i].type, static_cast<std::uint8_t>(c.packet[0]) >> 4);
+                EXPECT_EQ(got[i].oversized, c.oversized);
+                EXPECT_EQ(got[i].body, c.body);
+                EXPECT_EQ(got[i].length, c.length);
+            }
+            EXPECT_EQ(got[2].type, 13);
+            EXPECT_FALSE(got[2].oversized);
+        }
+    }
 }
 
 }  // namespace

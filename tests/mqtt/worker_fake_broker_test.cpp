@@ -289,6 +289,24 @@ TEST_F(WorkerFakeBroker, BurstOfPublishesIsShownWithoutWaitingForMoreTraffic) {
     worker.stop();
 }
 
+// A message over the limit is read through: one line names its topic and size, nothing of its
+// payload is shown, and the message right behind it is shown as usual.
+TEST_F(WorkerFakeBroker, AMessageOverFourMiBIsOneLineAndTheNextOneIsShown) {
+    loggedIn();
+    const std::string bigTopic = "msh/EU/2/json/big";
+    const std::string big = "{\"pad\":\"" + std::string(5 << 20, 'x') + "\"}";
+    const std::string next = "msg msh/EU/2/json/next\n{\"n\":1}";
+    ASSERT_TRUE(broker.send(testing::publishBytes(bigTopic, big) + testing::publishBytes("msh/EU/2/json/next", "{\"n\":1}")));
+    ASSERT_TRUE(waitForLine(log, next, 20s));
+    worker.stop();
+    const std::string size = std::to_string(2 + bigTopic.size() + big.size());
+    const std::vector<std::string> expected = {
+        "TCP connected.", "Connected to broker.", "Subscribed: msh/EU/2/json/#",
+        "dropped message on " + bigTopic + ": " + size + " bytes, over the 4194304-byte limit", next, "Disconnected."};
+    EXPECT_EQ(logTexts(log), expected);
+    EXPECT_EQ(worker.publishesHandled(), 1u);
+}
+
 TEST_F(WorkerFakeBroker, PingAfterTwentySecondsAndLostWhenUnansweredForThirty) {
     std::atomic<std::int64_t> now{1000000};
     worker.setClock([&now] { return now.load(); });

@@ -224,7 +224,8 @@ int main(int argc, char* argv[]) {
         const vchat::IoStatus status = vchat::readPacket(conn, stream, packet, waitMs);
         if (status == vchat::IoStatus::Stopped) break;
         if (status == vchat::IoStatus::Closed || status == vchat::IoStatus::Error) return lost("read");
-        if (status == vchat::IoStatus::Ok && packet.type == vchat::kPacketPublish) {
+        // An oversized message has only its topic left: nothing to print as received.
+        if (status == vchat::IoStatus::Ok && packet.type == vchat::kPacketPublish && !packet.oversized) {
             std::string topic;
             std::string payload;
             if (vchat::parsePublish(packet.body, topic, payload)) {

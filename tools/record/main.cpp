@@ -30,6 +30,10 @@ using namespace vchat;
 using namespace vchat::record;
 using Clock = std::chrono::steady_clock;
 
+// A bad option or value: trying again cannot help, so the service unit's RestartPreventExitStatus
+// names this status.
+constexpr int kUsageStatus = 2;
+constexpr int kOutputStatus = 1;
 constexpr const char* kProgramPrefix = "veldra-record: ";
 constexpr const char* kNextTryFormat = "Next try in %.1f s.";
 constexpr const char* kUnwrittenFormat = "lines never written: %llu";
@@ -56,7 +60,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!parseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
         std::fprintf(stderr, "%s%s\n", kProgramPrefix, error.c_str());
-        return 2;
+        return kUsageStatus;
     }
     if (options.help) {
         std::fputs(usageText().c_str(), stdout);
@@ -71,7 +75,7 @@ int main(int argc, char** argv) {
     std::optional<std::string> presetNotice;
     if (!buildConfig(options, std::getenv(kPasswordEnv), ResolveChannel{&presets}, config, presetNotice, error)) {
         std::fprintf(stderr, "%s%s\n", kProgramPrefix, error.c_str());
-        return 2;
+        return kUsageStatus;
     }
 
     // Signals are taken by this thread alone, synchronously: every thread started below inherits
@@ -84,12 +88,14 @@ int main(int argc, char** argv) {
     // (and ends the recorder, silently).
     vchat::startSockets();
 
-    const LineFormatter formatter(options.format, options.noCut);
     OutputFile output;
-    if (!output.open(options.output, formatter.fileStart(), error)) {
+    if (!output.open(options.output, LineFormatter(options.format, options.noCut).fileStart(), error)) {
         std::fprintf(stderr, "%s%s\n", kProgramPrefix, error.c_str());
-        return 1;
+        return kOutputStatus;
     }
+    // On a terminal the broker's control bytes are shown, not obeyed; files and pipes get them as
+    // they came.
+    const LineFormatter formatter(options.format, options.noCut, output.terminal());
     // Lines are made where they are said (each thread with a formatter of its own) and wait whole.
     LineQueue queue(options.maxWaiting);
     OutputWriter writer(queue, output, formatter);
@@ -98,6 +104,7 @@ int main(int argc, char** argv) {
     };
 
     MqttWorker worker;
+    worker.setMaxMessageSize(options.maxMessageSize);
     worker.setSink([&queue, f = formatter](const WorkerLine& line) mutable {
         queue.push(f.format(line, WallClock::now()));
     });
@@ -148,7 +155,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s", kProgramPrefix);
         std::fprintf(stderr, kUnwrittenFormat, static_cast<unsigned long long>(writer.unwrittenLines()));
         std::fputc('\n', stderr);
-        return 1;
+        return kOutputStatus;
     }
     return 0;
 }

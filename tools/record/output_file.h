@@ -48,6 +48,8 @@ public:
     // the time ran out, Gone when the reader has closed its end.
     WriteOutcome waitWritable(int ms);
     const std::string& name() const { return name_; }
+    // True when the output opened is a terminal.
+    bool terminal() const { return terminal_; }
 
 private:
     bool adopt(int fd, bool owned, std::string& error);
@@ -56,6 +58,7 @@ private:
     bool owned_ = false;        // closed by this object (not the inherited standard output)
     bool regular_ = false;
     bool socket_ = false;       // written with non-blocking sends
+    bool terminal_ = false;
     std::string path_;
     std::string name_;
     std::string fileStart_;

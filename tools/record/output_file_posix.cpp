@@ -68,6 +68,7 @@ bool OutputFile::adopt(int fd, bool owned, std::string& error) {
     owned_ = owned;
     regular_ = S_ISREG(st.st_mode);
     socket_ = S_ISSOCK(st.st_mode);
+    terminal_ = isatty(fd) == 1;
     // Our own description of a pipe or device: non-blocking affects nobody else.
     if (owned && !regular_ && !socket_) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     startLeft_ = regular_ && st.st_size == 0 ? std::string_view(fileStart_) : std::string_view();

@@ -4,6 +4,7 @@
 
 #include "log/log_file.h"
 #include "log/log_view.h"
+#include "mesh/ascii.h"
 #include "mesh/channel_crypto.h"
 #include "mesh/outgoing.h"
 #include "mesh/utf8.h"
@@ -85,6 +86,41 @@ std::string isoUtcMillis(WallClock::time_point when) {
     return buffer;
 }
 
+std::string escapeControls(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    auto escape = [&out](char c) {
+        const auto b = static_cast<std::uint8_t>(c);
+        out += "\\x";
+        out += kLowerHexDigits[b >> 4];
+        out += kLowerHexDigits[b & 0xF];
+    };
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto b = static_cast<std::uint8_t>(bytes[i]);
+        if ((b < 0x20 && b != '\n' && b != '\t') || b == 0x7F) {
+            escape(bytes[i++]);
+            continue;
+        }
+        if (b < 0x80) {
+            out += bytes[i++];
+            continue;
+        }
+        const std::size_t n = utf8SequenceLength(bytes, i);
+        if (n == 2 && b == 0xC2 && static_cast<std::uint8_t>(bytes[i + 1]) <= 0x9F) {
+            escape(bytes[i]);
+            escape(bytes[i + 1]);
+            i += 2;
+        } else if (n == 0 && b <= 0x9F) {
+            escape(bytes[i++]);   // a terminal in an 8-bit mode reads it as a C1 control
+        } else {
+            const std::size_t take = n == 0 ? 1 : n;
+            out.append(bytes.substr(i, take));
+            i += take;
+        }
+    }
+    return out;
+}
+
 std::string LineFormatter::format(const WorkerLine& line, WallClock::time_point when) {
     const std::size_t maxText = noCut_ ? std::string::npos : kMaxLogText;
     if (format_ == OutputFormat::Text) {
@@ -94,6 +130,7 @@ std::string LineFormatter::format(const WorkerLine& line, WallClock::time_point 
             stampSecond_ = second;
         }
         std::string out = makeLogLine(stamp_, line.text, maxText);
+        if (escapeControls_) out = escapeControls(out);   // after the cut, which counts the bytes said
         out += kLogLineEnd;
         return out;
     }

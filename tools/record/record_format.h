@@ -31,9 +31,17 @@ std::string jsonString(std::string_view bytes);
 // ISO 8601 in UTC with milliseconds, e.g. "2024-05-01T12:34:56.789Z".
 std::string isoUtcMillis(WallClock::time_point when);
 
+// The text for a terminal: every control byte but LF and TAB (0x00 to 0x1F, 0x7F) and the C1
+// controls (U+0080 to U+009F, C2 80 to C2 9F in UTF-8, or such a byte standing alone) become "\xHH",
+// one per byte, so a publisher cannot move the cursor, retitle the window or overwrite a line.
+// Everything else, valid UTF-8 included, stays as it is.
+std::string escapeControls(std::string_view bytes);
+
 class LineFormatter {
 public:
-    LineFormatter(OutputFormat format, bool noCut) : format_(format), noCut_(noCut) {}
+    // `escapeControls`: text lines go to a terminal (see escapeControls); jsonl escapes anyway.
+    LineFormatter(OutputFormat format, bool noCut, bool escapeControls = false)
+        : format_(format), noCut_(noCut), escapeControls_(escapeControls) {}
     // One whole output line, line end included.
     std::string format(const WorkerLine& line, WallClock::time_point when);
     // Bytes a new, empty output file starts with (the byte order mark for text).
@@ -42,6 +50,7 @@ public:
 private:
     OutputFormat format_;
     bool noCut_;
+    bool escapeControls_;
     std::time_t stampSecond_ = -1;   // the local-time stamp is built once per second
     std::string stamp_;
 };

@@ -1,5 +1,6 @@
 #include "tools/record/record_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <iterator>
@@ -24,6 +25,8 @@ constexpr const char* kBlanks = " \t\r\n";
 constexpr const char* kConfigOption = "--config";
 constexpr const char* kTextExtension = ".txt";
 constexpr const char* kJsonlExtension = ".jsonl";
+// The remaining-length field carries at most 256 MiB less one byte: 256M takes every message whole.
+constexpr std::size_t kLargestMessageSizeOption = std::size_t{256} << 20;
 
 struct HideKind {
     const char* name;
@@ -164,6 +167,10 @@ std::string usageText() {
            "  --max-waiting SIZE     lines wait in memory while the output cannot take them, up to\n"
            "                         SIZE (K, M, G: KiB, MiB, GiB; default 64M); beyond it the newest\n"
            "                         are dropped, and a status line says how many\n"
+           "  --max-message-size SIZE\n"
+           "                         a message larger than SIZE (topic and payload together; default\n"
+           "                         4M, at most 256M) is read through and dropped; a status line\n"
+           "                         names its topic and size\n"
            "  --config FILE          take options from FILE, one a line: NAME = VALUE, or NAME for a\n"
            "                         flag (NAME as above without the dashes; # starts a comment)\n"
            "  --help                 show this text\n"
@@ -226,6 +233,14 @@ bool parseOptions(const std::vector<std::string>& args, RecordOptions& options, 
          }},
         {"--max-waiting", [&](const std::string& v) {
              return parseSize(v, o.maxWaiting) ? true : fail("--max-waiting: expected a size such as 64M, got \"" + v + "\"");
+         }},
+        {"--max-message-size", [&](const std::string& v) {
+             std::size_t bytes = 0;
+             if (!parseSize(v, bytes) || bytes > kLargestMessageSizeOption) {
+                 return fail("--max-message-size: expected a size from 1 to 256M, got \"" + v + "\"");
+             }
+             o.maxMessageSize = static_cast<std::uint32_t>(std::min<std::size_t>(bytes, kMaxRemainingLength));
+             return true;
          }},
         {"--format", [&](const std::string& v) {
              if (v == "text") o.format = OutputFormat::Text;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "actions/channels.h"
 #include "actions/connection_defaults.h"
 #include "mesh/mqtt_config.h"
+#include "mqtt/packet_codec.h"
 
 namespace vchat::record {
 
@@ -46,6 +48,7 @@ struct RecordOptions {
     OutputFormat format = OutputFormat::Text;
     bool noCut = false;
     std::size_t maxWaiting = kDefaultMaxWaiting;
+    std::uint32_t maxMessageSize = kMaxMessageSize;   // the worker's limit on a received message
     bool help = false;
     bool version = false;
 };

@@ -130,6 +130,23 @@ TEST_F(TextLine, IsTheSavedLogLineAndBothFormatsCutAt8000BytesUnlessTold) {
     EXPECT_EQ(LineFormatter(OutputFormat::Jsonl, false).fileStart(), "");
 }
 
+TEST(TerminalText, ControlBytesAndC1ControlsAreEscapedAndUtf8IsLeftAlone) {
+    const struct {
+        std::string bytes;
+        std::string shown;
+    } rows[] = {
+        {"plain text, \"quoted\\\" and \t tab\nnext", "plain text, \"quoted\\\" and \t tab\nnext"},
+        {"\x1b]0;title\x07\x1b[2J", "\\x1b]0;title\\x07\\x1b[2J"},
+        {"over\rwritten\b\x7f", "over\\x0dwritten\\x08\\x7f"},
+        {std::string("\x00\x01\x1f", 3), "\\x00\\x01\\x1f"},
+        {"csi \xC2\x9B" "2J, nel \xC2\x85", "csi \\xc2\\x9b" "2J, nel \\xc2\\x85"},   // U+009B, U+0085
+        {"lone \x9B and \x80", "lone \\x9b and \\x80"},
+        {"\xC2\xA0 \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "\xC2\xA0 \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"bad \xFF\xC3 and cut \xE2\x82", "bad \xFF\xC3 and cut \xE2\\x82"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(escapeControls(row.bytes), row.shown) << row.shown;
+}
+
 // ---- Options -----------------------------------------------------------------------------------
 
 TEST(RecordOptions, EachBadOptionOrValueIsRefusedByName) {
@@ -158,6 +175,9 @@ TEST(RecordOptions, EachBadOptionOrValueIsRefusedByName) {
         {{"--max-waiting", "K"}, "--max-waiting"},
         {{"--max-waiting", "99999999999999999999"}, "--max-waiting"},
         {{"--max-waiting", "17179869184G"}, "--max-waiting"},
+        {{"--max-message-size", "0"}, "--max-message-size"},
+        {{"--max-message-size", "257M"}, "--max-message-size"},
+        {{"--max-message-size", "4MB"}, "--max-message-size"},
         {{"--config", "/nonexistent/x.conf"}, "--config"},
         {{"--config"}, "--config"},
     };
@@ -257,6 +277,15 @@ TEST(RecordOptions, SizesTakeBinaryUnitsAndSayThemBack) {
         EXPECT_TRUE(parseSize(row.text, bytes)) << row.text;
         EXPECT_EQ(bytes, row.bytes) << row.text;
         EXPECT_EQ(sizeText(bytes), row.said);
+    }
+}
+
+TEST(RecordOptions, MaxMessageSizeIsTheClientsFourMiBUnlessGivenAndAtMostWhatTheLengthFieldCarries) {
+    for (const auto& [args, bytes] : std::vector<std::pair<std::vector<std::string>, std::uint32_t>>{
+             {{}, 4194304}, {{"--max-message-size=1K"}, 1024}, {{"--max-message-size", "256M"}, kMaxRemainingLength}}) {
+        RecordOptions options;
+        std::string error;
+        EXPECT_TRUE(parseOptions(args, options, error) && options.maxMessageSize == bytes) << error << bytes;
     }
 }
 
