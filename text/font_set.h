@@ -48,8 +48,9 @@ struct OpenFont {
     double scale = 1.0;          // drawn at this size: below 1 for a fixed bitmap strike
 };
 
-// Most cluster images kept for fonts drawn scaled; a few hundred kilobytes.
-inline constexpr std::size_t kMaxScaledCells = 1024;
+// Most cluster images kept for fonts drawn scaled (about 6 MB at most): more than the distinct
+// emoji of the longest log line, so that drawing one line never empties the cache it is filling.
+inline constexpr std::size_t kMaxScaledCells = 4096;
 
 struct FontSet {
     TTF_Font* main = nullptr;    // not owned; the main font's object is used as given, never changed
@@ -63,9 +64,8 @@ struct FontSet {
     std::unordered_map<std::uint64_t, int> chosen;  // (code point, wants emoji) -> slot
     std::unordered_map<char32_t, bool> mainHas;     // the main font's coverage, asked once per code point
 
-    // Images of clusters in fonts drawn scaled, by slot, colour and bytes (text_render.cpp).
+    // Images of clusters in fonts drawn scaled, by slot and bytes (text_render.cpp).
     std::unordered_map<std::string, sdl::SurfacePtr> scaledCells;
-    std::unordered_map<std::string, int> scaledCellWidths;   // their widths, by slot and bytes
 
     std::uint64_t searches = 0;  // code points looked up in the fallback lists, for tests
     std::uint64_t scaledCellRenders = 0;   // cells made for scaledCells, for tests

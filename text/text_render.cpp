@@ -138,42 +138,23 @@ int scaled(int length, double scale) { return scale == 1.0 ? length : static_cas
 int clampedInt(std::int64_t v) { return static_cast<int>(std::clamp<std::int64_t>(v, 0, INT32_MAX)); }
 
 // The image of one cluster in a font drawn scaled (a fixed bitmap strike: colour emoji), at the
-// row's size, made once per font, colour and cluster. Such fonts neither kern nor join across
-// clusters, so a run of them is its cells side by side: scaling each emoji once, instead of every
-// run it appears in at the strike's size, is what keeps a line of thousands of them within a frame.
-// Null when the cluster draws nothing.
-SDL_Surface* scaledCell(FontSet& fonts, TTF_Font* font, const OpenFont& open, int slot, std::string_view cluster,
-                        SDL_Color colour) {
+// row's size, made once per font and cluster. Such fonts neither kern nor join across clusters, so a
+// run of them is its cells side by side; their glyphs keep their own colours, so the text colour
+// plays no part. Decoding a strike's glyph is most of what an emoji costs: it is done once, for the
+// measure and every draw after it. Null when the cluster draws nothing.
+SDL_Surface* scaledCell(FontSet& fonts, TTF_Font* font, const OpenFont& open, int slot, std::string_view cluster) {
     std::string key(reinterpret_cast<const char*>(&slot), sizeof slot);
-    key.append({static_cast<char>(colour.r), static_cast<char>(colour.g), static_cast<char>(colour.b),
-                static_cast<char>(colour.a)});
     key.append(cluster);
     auto found = fonts.scaledCells.find(key);
     if (found != fonts.scaledCells.end()) return found->second.get();
     // A stranger's text can hold any number of distinct clusters: the cache starts over when full.
     if (fonts.scaledCells.size() >= kMaxScaledCells) fonts.scaledCells.clear();
-    SurfacePtr cell(TTF_RenderUTF8_Blended(font, std::string(cluster).c_str(), colour));
+    SurfacePtr cell(TTF_RenderUTF8_Blended(font, std::string(cluster).c_str(), SDL_Color{255, 255, 255, 255}));
     if (cell) {
         cell = resized(cell.get(), std::max(1, scaled(cell->w, open.scale)), std::max(1, scaled(cell->h, open.scale)));
         ++fonts.scaledCellRenders;
     }
     return fonts.scaledCells.emplace(std::move(key), std::move(cell)).first->second.get();
-}
-
-// The width of scaledCell's image, without making it: measuring a line of emoji costs no pixels.
-int scaledCellWidth(FontSet& fonts, TTF_Font* font, const OpenFont& open, int slot, std::string_view cluster) {
-    std::string key(reinterpret_cast<const char*>(&slot), sizeof slot);
-    key.append(cluster);
-    auto found = fonts.scaledCellWidths.find(key);
-    if (found != fonts.scaledCellWidths.end()) return found->second;
-    if (fonts.scaledCellWidths.size() >= kMaxScaledCells) fonts.scaledCellWidths.clear();
-    int w = 0;
-    int h = 0;
-    // Zero wide: the renderer makes no image, so the cell has none.
-    if (TTF_SizeUTF8(font, std::string(cluster).c_str(), &w, &h) != 0 || w <= 0) w = 0;
-    else w = std::max(1, scaled(w, open.scale));
-    fonts.scaledCellWidths.emplace(std::move(key), w);
-    return w;
 }
 
 std::string_view clusterText(const Laid& laid, std::size_t k) {
@@ -186,7 +167,8 @@ int runWidth(FontSet& fonts, const Laid& laid, const Run& run) {
     TTF_Font* font = runFont(fonts, run, open);
     if (open->scale != 1.0 && font != fonts.main) {
         std::int64_t w = 0;
-        for (std::size_t k = run.first; k < run.last; ++k) w += scaledCellWidth(fonts, font, *open, run.font, clusterText(laid, k));
+        for (std::size_t k = run.first; k < run.last; ++k)
+            if (SDL_Surface* cell = scaledCell(fonts, font, *open, run.font, clusterText(laid, k))) w += cell->w;
         return clampedInt(w);
     }
     int w = 0;
@@ -266,22 +248,16 @@ DrawnRun drawRun(FontSet& fonts, const Laid& laid, const Run& run, SDL_Color col
     TTF_Font* font = runFont(fonts, run, open);
     DrawnRun drawn;
     if (open->scale != 1.0 && font != fonts.main) {
-        std::vector<SDL_Surface*> cells;
-        std::int64_t w = 0;
-        int h = 0;
-        for (std::size_t i = run.first; i < run.last; ++i) {
+        // Sized from the widths first, then each cell blended as soon as it is had: a later cell
+        // may empty the cache, so none is held on to.
+        const std::int64_t w = runWidth(fonts, laid, run);
+        const int h = std::max(1, scaled(TTF_FontHeight(font), open->scale));
+        if (w > 0 && w <= INT32_MAX / 4 / h) drawn.surface = newCanvas(static_cast<int>(w), h);
+        std::int64_t x = 0;
+        for (std::size_t i = run.first; drawn.surface && i < run.last && x < w; ++i) {
             const std::size_t k = run.rightToLeft ? run.last - 1 - (i - run.first) : i;
-            SDL_Surface* cell = scaledCell(fonts, font, *open, run.font, clusterText(laid, k), colour);
-            if (!cell) continue;
-            cells.push_back(cell);
-            w += cell->w;
-            h = std::max(h, cell->h);
-        }
-        if (w > 0 && w <= INT32_MAX / 4 / std::max(h, 1)) {
-            drawn.surface = newCanvas(static_cast<int>(w), h);
-            int x = 0;
-            for (SDL_Surface* cell : cells) {
-                if (drawn.surface) blendOver(drawn.surface.get(), cell, x, 0);
+            if (SDL_Surface* cell = scaledCell(fonts, font, *open, run.font, clusterText(laid, k))) {
+                blendOver(drawn.surface.get(), cell, static_cast<int>(x), 0);
                 x += cell->w;
             }
         }

@@ -19,6 +19,21 @@ inline std::string repeated(const std::string& piece, int count) {
     return s;
 }
 
+// The emoji of three whole blocks, each once.
+inline std::string distinctEmoji() {
+    std::string s;
+    for (char32_t first : {0x1F300, 0x1F680, 0x1F900}) {
+        const char32_t last = first == 0x1F300 ? 0x1F64F : first == 0x1F680 ? 0x1F6FF : 0x1F9FF;
+        for (char32_t c = first; c <= last; ++c) {
+            s += static_cast<char>(0xF0 | (c >> 18));
+            s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            s += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return s;
+}
+
 inline std::vector<HostileText> hostileTexts() {
     const std::string thumb = "\xF0\x9F\x91\x8D", tone = "\xF0\x9F\x8F\xBD", zwj = "\xE2\x80\x8D";
     const std::string smile = "\xF0\x9F\x98\x80";
@@ -34,6 +49,7 @@ inline std::vector<HostileText> hostileTexts() {
         {"3000 leading jamo", repeated("\xE1\x84\x80", 3000)},
         {"4000 emoji in one word", repeated(smile, 4000)},
         {"mixed scripts without a space", repeated("x\xE4\xB8\xAD\xD7\x90" + smile + "1", 1500)},
+        {"1,200 distinct emoji, more than the cell cache holds", distinctEmoji()},
     };
 }
 
