@@ -134,6 +134,14 @@ SurfacePtr topLeftView(SDL_Surface* whole, int w, int h) {
 // Renders the line once and records its height and the texture of its visible part.
 void renderLine(FrameContext& context, const LogLine& line, LogLineImage& image) {
     ++context.cache.renderCount;
+    image.renderedInFrame = context.cache.frame;
+    context.fonts.cellsDeferred = false;
+    // Whatever returns below, the line is whole only if no emoji was left out.
+    struct Provisional {
+        LogLineImage& image;
+        const text::FontSet& fonts;
+        ~Provisional() { image.provisional = fonts.cellsDeferred; }
+    } provisional{image, context.fonts};
     SurfacePtr surface;
     image.shortened = false;
     if (std::optional<std::size_t> length = shortenedLength(context, line.text)) {
@@ -313,14 +321,25 @@ void drawLog(SDL_Renderer* renderer, text::FontSet& fonts, LogView& view, LogDra
     const std::deque<LogLine>& lines = view.lines;
     dropLeftLines(cache, lines);
 
+    // New emoji images are rationed per frame; the text layer is unlimited again after the log.
+    struct CellBudget {
+        text::FontSet& fonts;
+        ~CellBudget() { fonts.newCellBudget = -1; }
+    } budget{fonts};
+    fonts.newCellBudget = kNewEmojiCellsPerFrame;
+
     auto imageOf = [&](std::size_t index) -> LogLineImage& {
         const LogLine& line = lines[index];
         auto [found, added] = cache.images.try_emplace(line.id);
+        LogLineImage& image = found->second;
         if (added) {
-            found->second.lineId = line.id;
-            renderLine(context, line, found->second);
+            image.lineId = line.id;
+            renderLine(context, line, image);
+        } else if (image.provisional && image.renderedInFrame != cache.frame) {
+            renderLine(context, line, image);
+            cache.areaValid = false;   // same line, same place, new pixels
         }
-        return found->second;
+        return image;
     };
     LogLayout layout = layoutLog(lines.size(), view.scroll, rect, fontHeight,
                                  [&](std::size_t index) -> std::optional<std::int32_t> {

@@ -47,6 +47,9 @@ inline constexpr std::int32_t kLogInsetLeft = 6;
 inline constexpr std::int32_t kLogInsetTop = 4;
 inline constexpr std::int32_t kLogInsetBottom = 4;   // no line starts at or below rect.y + rect.h - this
 inline constexpr std::int32_t kLogFallbackExtra = 2; // an unrenderable line fits as font height + this
+// Emoji images first made in one frame (about 0.3 ms each); a line that needs more is drawn without
+// the rest and drawn again in the next frames until it is whole.
+inline constexpr int kNewEmojiCellsPerFrame = 32;
 
 // ---- Layout walks -----------------------------------------------------------------------------
 
@@ -86,6 +89,8 @@ struct LogLineImage {
     std::int32_t textureW = 0;
     std::int32_t textureH = 0;
     std::uint64_t drawnInFrame = 0;
+    bool provisional = false;        // drawn with emoji left out (kNewEmojiCellsPerFrame): draw again
+    std::uint64_t renderedInFrame = 0;
 };
 
 // What the cached heights and textures were made for.

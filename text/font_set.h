@@ -67,6 +67,13 @@ struct FontSet {
     // Images of clusters in fonts drawn scaled, by slot and bytes (text_render.cpp).
     std::unordered_map<std::string, sdl::SurfacePtr> scaledCells;
 
+    // How many cells may still be made before drawing leaves the rest out (-1: no limit). A frame
+    // sets it, so that a text of thousands of emoji never seen before is finished over several
+    // frames instead of freezing one (each costs a fraction of a millisecond to decode);
+    // `cellsDeferred` says that something was left out and the text should be drawn again.
+    int newCellBudget = -1;
+    bool cellsDeferred = false;
+
     std::uint64_t searches = 0;  // code points looked up in the fallback lists, for tests
     std::uint64_t scaledCellRenders = 0;   // cells made for scaledCells, for tests
 };

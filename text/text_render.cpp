@@ -147,6 +147,11 @@ SDL_Surface* scaledCell(FontSet& fonts, TTF_Font* font, const OpenFont& open, in
     key.append(cluster);
     auto found = fonts.scaledCells.find(key);
     if (found != fonts.scaledCells.end()) return found->second.get();
+    if (fonts.newCellBudget == 0) {
+        fonts.cellsDeferred = true;
+        return nullptr;
+    }
+    if (fonts.newCellBudget > 0) --fonts.newCellBudget;
     // A stranger's text can hold any number of distinct clusters: the cache starts over when full.
     if (fonts.scaledCells.size() >= kMaxScaledCells) fonts.scaledCells.clear();
     SurfacePtr cell(TTF_RenderUTF8_Blended(font, std::string(cluster).c_str(), SDL_Color{255, 255, 255, 255}));
