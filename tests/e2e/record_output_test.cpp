@@ -181,12 +181,13 @@ private:
     int reader_ = -1;
 };
 
-// What the pipe gives until its writers close it (or nothing comes for 20 s).
-std::string readToEnd(int fd) {
+// What the descriptor gives until its writers close it, or nothing comes for waitMs (20 s: the
+// pipe's end; 0: what is there now).
+std::string readToEnd(int fd, int waitMs = 20000) {
     std::string out;
     char buffer[65536];
     pollfd p{fd, POLLIN, 0};
-    for (ssize_t n = 1; n > 0 && poll(&p, 1, 20000) == 1;) {
+    for (ssize_t n = 1; n > 0 && poll(&p, 1, waitMs) == 1;) {
         n = ::read(fd, buffer, sizeof buffer);
         out.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
     }
@@ -278,15 +279,7 @@ struct Terminal {
         tcsetattr(side, TCSANOW, &raw);
     }
     ~Terminal() { ::close(side), ::close(master); }
-    const std::string& read() {
-        char buffer[4096];
-        pollfd p{master, POLLIN, 0};
-        for (ssize_t n = 1; n > 0 && poll(&p, 1, 0) == 1;) {
-            n = ::read(master, buffer, sizeof buffer);
-            shown.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-        }
-        return shown;
-    }
+    const std::string& read() { return shown += readToEnd(master, 0); }
 };
 
 TEST_F(Recorder, OnATerminalAPublishersControlBytesAreShownEscapedAndAFileGetsThemAsTheyCame) {

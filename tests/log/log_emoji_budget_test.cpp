@@ -9,28 +9,18 @@
 #include <SDL_ttf.h>
 
 #include "tests/support/hostile_texts.h"
-#include "tests/support/sdl_support.h"
+#include "tests/support/real_fonts.h"
 #include "tests/support/test_platform.h"
 #include "text/text_render.h"
 
 namespace vchat {
 namespace {
 
-using testing::kFontPath;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr double kFrameBudgetMs = 250;
-#else
-constexpr double kFrameBudgetMs = 50;
-#endif
+using LogEmojiBudget = testing::RealFonts;
 
-TEST(LogEmojiBudget, NewEmojiAreSpreadOverFramesAndTheLineEndsWhole) {
-    testing::startSdlAndTtf();
+TEST_F(LogEmojiBudget, NewEmojiAreSpreadOverFramesAndTheLineEndsWhole) {
     {
-        sdl::FontPtr main(TTF_OpenFont(kFontPath, 16));
-        ASSERT_TRUE(main) << TTF_GetError();
-        text::FontSet fonts = text::makeFontSet(main.get(), kFontPath, 16, text::findFallbackFonts("DejaVu Sans Mono"));
-        ASSERT_FALSE(fonts.fallbacks.emoji.empty()) << "the test needs the colour emoji font";
         sdl::SurfacePtr surface(SDL_CreateRGBSurfaceWithFormat(0, 1440, 700, 32, SDL_PIXELFORMAT_ARGB8888));
         ASSERT_TRUE(surface);
         struct RendererDeleter {
@@ -53,18 +43,17 @@ TEST(LogEmojiBudget, NewEmojiAreSpreadOverFramesAndTheLineEndsWhole) {
             EXPECT_EQ(fonts.newCellBudget, -1) << "the ration outlived the log";
             if (!cache.images.begin()->second.provisional) break;
         }
-        EXPECT_LT(slowest, kFrameBudgetMs);
+        EXPECT_LT(slowest, testing::kFrameBudgetMs);
         EXPECT_GT(frames, 1) << "the whole line was made in one frame";
         ASSERT_LT(frames, 100) << "the line never became whole";
 
         // Whole: as tall as the line drawn at once, without a ration.
-        text::FontSet fresh = text::makeFontSet(main.get(), kFontPath, 16, text::findFallbackFonts("DejaVu Sans Mono"));
+        text::FontSet fresh = freshFonts();
         sdl::SurfacePtr atOnce = text::renderWrapped(fresh, view.lines.front().text, kLogText, 1400 - kLogWrapMargin);
         ASSERT_TRUE(atOnce);
         EXPECT_EQ(cache.images.begin()->second.height, atOnce->h);
         resetLogDrawCache(cache);
     }
-    testing::stopSdlAndTtf();
 }
 
 }  // namespace

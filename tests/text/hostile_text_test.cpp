@@ -11,43 +11,20 @@
 #include <vector>
 
 #include "tests/support/hostile_texts.h"
-#include "tests/support/sdl_support.h"
+#include "tests/support/real_fonts.h"
 #include "tests/support/test_platform.h"
 
 namespace vchat::text {
 namespace {
 
-using testing::kFontPath;
 using sdl::SurfacePtr;
 
 constexpr SDL_Color kWhite{234, 240, 255, 255};
 constexpr int kLogWrap = 1388;   // the log's wrap width
 constexpr int kFieldWidth = 300;
 
-// Sanitizers slow drawing several times over; the bound is for a normal build.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr double kFrameBudgetMs = 250;
-#else
-constexpr double kFrameBudgetMs = 50;
-#endif
 
-class HostileText : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { testing::startSdlAndTtf(); }
-    static void TearDownTestSuite() { testing::stopSdlAndTtf(); }
-    void SetUp() override {
-        main.reset(TTF_OpenFont(kFontPath, 16));
-        ASSERT_TRUE(main) << TTF_GetError();
-        fonts = makeFontSet(main.get(), kFontPath, 16, findFallbackFonts("DejaVu Sans Mono"));
-        ASSERT_FALSE(fonts.fallbacks.emoji.empty()) << "the tests need the colour emoji font";
-    }
-    void TearDown() override {
-        fonts = FontSet{};
-        main.reset();
-    }
-    sdl::FontPtr main;
-    FontSet fonts;
-};
+using HostileText = testing::RealFonts;
 
 // CPU time, not wall time: the budget is about the work, which a loaded test machine must not blur.
 double msSince(double startMs) { return testing::threadCpuMs() - startMs; }
@@ -62,7 +39,7 @@ TEST_F(HostileText, DrawsBoundedWithinAFrame) {
 
         double start = testing::threadCpuMs();
         SurfacePtr wrapped = renderWrapped(fonts, sample.text, kWhite, kLogWrap);
-        EXPECT_LT(msSince(start), kFrameBudgetMs) << "as a log line";
+        EXPECT_LT(msSince(start), testing::kFrameBudgetMs) << "as a log line";
         if (wrapped) {   // none for a text of zero width
             EXPECT_LE(wrapped->w, kLogWrap);
         }
@@ -72,7 +49,7 @@ TEST_F(HostileText, DrawsBoundedWithinAFrame) {
         int w = 0, h = 0;
         measureText(fonts, tail, w, h);
         SurfacePtr field = renderText(fonts, tail, kWhite);
-        EXPECT_LT(msSince(start), kFrameBudgetMs) << "as a text field";
+        EXPECT_LT(msSince(start), testing::kFrameBudgetMs) << "as a text field";
         EXPECT_LE(w, kFieldWidth);
         if (field) {
             EXPECT_LE(field->w, kFieldWidth);
@@ -81,7 +58,7 @@ TEST_F(HostileText, DrawsBoundedWithinAFrame) {
         // The whole text on one line: cut where no window could show more.
         start = testing::threadCpuMs();
         SurfacePtr line = renderText(fonts, sample.text, kWhite);
-        EXPECT_LT(msSince(start), kFrameBudgetMs) << "on one line";
+        EXPECT_LT(msSince(start), testing::kFrameBudgetMs) << "on one line";
         if (line) {
             EXPECT_LE(line->w, kMaxDrawnWidth);
         }

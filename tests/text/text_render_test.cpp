@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/sdl_support.h"
+#include "tests/support/real_fonts.h"
 
 namespace vchat::text {
 namespace {
@@ -34,24 +34,9 @@ constexpr SDL_Color kWhite{234, 240, 255, 255};
     return ::testing::AssertionSuccess();
 }
 
-class TextRender : public ::testing::Test {
+class TextRender : public testing::RealFonts {
 protected:
-    static void SetUpTestSuite() { testing::startSdlAndTtf(); }
-    static void TearDownTestSuite() { testing::stopSdlAndTtf(); }
-    void SetUp() override {
-        main.reset(TTF_OpenFont(kFontPath, 16));
-        ASSERT_TRUE(main) << TTF_GetError();
-        fonts = makeFontSet(main.get(), kFontPath, 16, findFallbackFonts("DejaVu Sans Mono"));
-        ASSERT_FALSE(fonts.fallbacks.text.empty()) << "the tests need the Noto fonts";
-    }
-    void TearDown() override {
-        fonts = FontSet{};
-        main.reset();
-    }
     SurfacePtr line(const std::string& s, SDL_Color colour = kWhite) { return renderText(fonts, s, colour); }
-
-    sdl::FontPtr main;
-    FontSet fonts;
 };
 
 TEST_F(TextRender, MainFontTextIsTheFontRenderersOwnAtEveryWidth) {

@@ -1,0 +1,44 @@
+// Tests that draw with the real fonts: DejaVu Sans Mono 16 and the system's fallbacks (the Noto
+// fonts and colour emoji the test command installs), SDL and SDL2_ttf started for the suite.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "tests/support/sdl_support.h"
+#include "text/font_set.h"
+
+namespace vchat::testing {
+
+// The most CPU time one frame's drawing may take. Sanitizers slow drawing several times over; the
+// bound is for a normal build.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr double kFrameBudgetMs = 250;
+#else
+inline constexpr double kFrameBudgetMs = 50;
+#endif
+
+class RealFonts : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { startSdlAndTtf(); }
+    static void TearDownTestSuite() { stopSdlAndTtf(); }
+    void SetUp() override {
+        main.reset(TTF_OpenFont(kFontPath, 16));
+        ASSERT_TRUE(main) << TTF_GetError();
+        fonts = freshFonts();
+        ASSERT_FALSE(fonts.fallbacks.text.empty()) << "the tests need the Noto fonts";
+        ASSERT_FALSE(fonts.fallbacks.emoji.empty()) << "the tests need the colour emoji font";
+    }
+    void TearDown() override {
+        fonts = text::FontSet{};
+        main.reset();
+    }
+    // Another set on the same main font, with nothing opened or cached yet.
+    text::FontSet freshFonts() {
+        return text::makeFontSet(main.get(), kFontPath, 16, text::findFallbackFonts("DejaVu Sans Mono"));
+    }
+
+    sdl::FontPtr main;
+    text::FontSet fonts;
+};
+
+}  // namespace vchat::testing
