@@ -9,10 +9,13 @@
 
 namespace vchat::testing {
 
-// The most CPU time one frame's drawing may take. Sanitizers slow drawing several times over; the
-// bound is for a normal build.
+// The most CPU time one frame's drawing may take: 50 ms in a normal build. Sanitizers slow drawing
+// several times over; under wine, where the Windows build is tested, thread times count in 10 ms
+// ticks and the same drawing measured 20 to 50 ms against 19 to 24 on Linux.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 inline constexpr double kFrameBudgetMs = 250;
+#elif defined(_WIN32)
+inline constexpr double kFrameBudgetMs = 100;
 #else
 inline constexpr double kFrameBudgetMs = 50;
 #endif
