@@ -75,7 +75,6 @@ struct FontSet {
     bool cellsDeferred = false;
 
     std::uint64_t searches = 0;  // code points looked up in the fallback lists, for tests
-    std::uint64_t scaledCellRenders = 0;   // cells made for scaledCells, for tests
 };
 
 // A font set drawing with `main` (opened from `mainPath` at `pointSize`) and the given fallbacks.

@@ -83,6 +83,16 @@ std::vector<Run> logicalRuns(const std::vector<Cluster>& clusters, std::size_t f
     return runs;
 }
 
+std::int64_t widthInPieces(std::size_t first, std::size_t last, const RunWidth& widthOf, std::int64_t enough) {
+    std::int64_t total = 0;
+    for (std::size_t at = first; at < last && total <= enough;) {
+        const std::size_t to = at + std::min(last - at, kMaxMeasuredClusters);
+        total += widthOf(at, to);
+        at = to;
+    }
+    return total;
+}
+
 Fit longestFitting(std::size_t n, std::int64_t room, const std::function<std::int64_t(std::size_t k)>& widthOfFirst) {
     if (room < 0 || n == 0) return {};
     const std::size_t cap = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(n), room + 1));
@@ -116,11 +126,7 @@ void wrapParagraph(const std::vector<Cluster>& clusters, std::size_t first, std:
         // measured in bounded pieces, and no further once the line is known not to fit.
         std::int64_t total = 0;
         for (const Run& run : logicalRuns(clusters, first, stop)) {
-            for (std::size_t at = run.first; at < run.last && total <= wrapWidth;) {
-                const std::size_t to = at + std::min(run.last - at, kMaxMeasuredClusters);
-                total += widthOf(at, to);
-                at = to;
-            }
+            total += widthInPieces(run.first, run.last, widthOf, wrapWidth - total);
             if (total > wrapWidth) break;
         }
         if (total <= wrapWidth) wrapWidth = 0;

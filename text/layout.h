@@ -60,9 +60,14 @@ struct Fit {
 };
 Fit longestFitting(std::size_t n, std::int64_t room, const std::function<std::int64_t(std::size_t k)>& widthOfFirst);
 
-// The most clusters wrapping hands to one width call: a shaper's positions are 32-bit fixed-point
-// numbers, which a run of thousands of wide glyphs would overflow.
+// The most clusters handed to one width call: a shaper's positions are 32-bit fixed-point numbers,
+// which a run of thousands of wide glyphs would overflow.
 inline constexpr std::size_t kMaxMeasuredClusters = 1024;
+
+// The width of clusters [first, last) of one run, measured kMaxMeasuredClusters at a time; the
+// sum stops growing once it is past `enough`.
+std::int64_t widthInPieces(std::size_t first, std::size_t last, const RunWidth& widthOf,
+                           std::int64_t enough = INT64_MAX);
 
 // Rows of `clusters` at most `wrapWidth` pixels wide, by the font renderer's rules: CR and LF end a
 // row (a last break adds no empty row); a row that does not fit ends after its last space or tab

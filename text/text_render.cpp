@@ -155,10 +155,7 @@ SDL_Surface* scaledCell(FontSet& fonts, TTF_Font* font, const OpenFont& open, in
     // A stranger's text can hold any number of distinct clusters: the cache starts over when full.
     if (fonts.scaledCells.size() >= kMaxScaledCells) fonts.scaledCells.clear();
     SurfacePtr cell(TTF_RenderUTF8_Blended(font, std::string(cluster).c_str(), SDL_Color{255, 255, 255, 255}));
-    if (cell) {
-        cell = resized(cell.get(), std::max(1, scaled(cell->w, open.scale)), std::max(1, scaled(cell->h, open.scale)));
-        ++fonts.scaledCellRenders;
-    }
+    if (cell) cell = resized(cell.get(), std::max(1, scaled(cell->w, open.scale)), std::max(1, scaled(cell->h, open.scale)));
     return fonts.scaledCells.emplace(std::move(key), std::move(cell)).first->second.get();
 }
 
@@ -180,17 +177,6 @@ int runWidth(FontSet& fonts, const Laid& laid, const Run& run) {
     int h = 0;
     if (TTF_SizeUTF8(font, runText(laid, run).c_str(), &w, &h) != 0) return 0;
     return scaled(w, open->scale);
-}
-
-// A run of any length measured in pieces the shaper's fixed-point positions cannot overflow.
-std::int64_t longRunWidth(FontSet& fonts, const Laid& laid, const Run& run) {
-    std::int64_t w = 0;
-    for (std::size_t at = run.first; at < run.last;) {
-        const std::size_t to = at + std::min(run.last - at, kMaxMeasuredClusters);
-        w += runWidth(fonts, laid, Run{at, to, run.font, run.script, run.rightToLeft});
-        at = to;
-    }
-    return w;
 }
 
 // The part of `run` that shows in `room` pixels from its left end on screen: the start of a
@@ -327,9 +313,10 @@ bool measureText(FontSet& fonts, const std::string& text, int& w, int& h) {
     const std::string_view shown = visiblePart(text);
     if (mainOnly(fonts, shown)) return TTF_SizeUTF8(fonts.main, text.c_str(), &w, &h) == 0;
     const Laid laid = layOut(fonts, shown);
+    const RunWidth widths = widthsOf(fonts, laid);
     std::int64_t total = 0;
     for (const Run& run : logicalRuns(laid.paragraph.clusters, 0, laid.paragraph.clusters.size()))
-        total += longRunWidth(fonts, laid, run);
+        total += widthInPieces(run.first, run.last, widths);
     w = clampedInt(total);
     h = TTF_FontHeight(fonts.main);
     return true;
