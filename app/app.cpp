@@ -48,7 +48,8 @@ void focus(App& app, std::optional<FieldId> id) {
     TextField& field = app.form.fields[*id];
     field.focused = true;
     // An input method places its candidate window by this, below the field being typed into.
-    SDL_SetTextInputRect(&field.rect);
+    SDL_Rect onScreen = app.scale.rect(field.rect);
+    SDL_SetTextInputRect(&onScreen);
 }
 
 bool ctrlHeld(std::uint16_t mod) { return (mod & (KMOD_LCTRL | KMOD_RCTRL)) != 0; }
@@ -57,9 +58,11 @@ void setColour(SDL_Renderer* renderer, SDL_Color c) { SDL_SetRenderDrawColor(ren
 
 void drawFieldWithCaption(App& app, SDL_Renderer* renderer, text::FontSet& fonts, const TextField& field) {
     // drawLabel skips an empty caption (the message line has none).
-    drawLabel(renderer, fonts, field.label, field.rect.x, field.rect.y - kLabelOffset);
-    drawTextField(renderer, fonts, field, app.ticks());
+    drawLabel(renderer, fonts, field.label, app.scale.edge(field.rect.x), app.scale.edge(field.rect.y - kLabelOffset));
+    drawTextField(renderer, fonts, field, app.ticks(), app.scale);
 }
+
+Rect toLogRect(const SDL_Rect& r) { return Rect{r.x, r.y, r.w, r.h}; }
 
 }  // namespace
 
@@ -82,26 +85,36 @@ SendForm sendForm(Form& f) {
 
 App::App(std::uint32_t nodeNumber, TickSource tickSource)
     : form(buildForm(nodeNumber)), presetChannels(makePresetChannels()), ticks(std::move(tickSource)) {
-    log.rect = Rect{kLogRect.x, kLogRect.y, kLogRect.w, kLogRect.h};
+    log.rect = toLogRect(kLogRect);
+}
+
+void setScale(App& app, const Scale& scale) {
+    app.scale = scale;
+    app.log.rect = toLogRect(scale.rect(kLogRect));
+    const LogInsets& plain = kLogInsets;
+    app.log.insets = LogInsets{scale.length(plain.left),       scale.length(plain.top),
+                               scale.length(plain.bottom),     scale.length(plain.wrapMargin),
+                               scale.length(plain.fallbackExtra), scale.lineWidth()};
 }
 
 void handleClick(App& app, int x, int y) {
     // Focus: every field is tested, the hidden TLS-PSK fields too.
     std::optional<FieldId> hit;
+    const Scale& s = app.scale;
     for (std::size_t i = 0; i < kFieldCount; ++i) {
-        if (containsPoint(app.form.fields[i].rect, x, y)) hit = static_cast<FieldId>(i);
+        if (hitsScaled(app.form.fields[i].rect, s, x, y)) hit = static_cast<FieldId>(i);
     }
     focus(app, hit);
 
     const auto& buttons = app.form.buttons;
-    if (!buttons[kConnect].disabled && containsPoint(buttons[kConnect].rect, x, y)) connect(app);
-    if (!buttons[kDisconnect].disabled && containsPoint(buttons[kDisconnect].rect, x, y)) disconnect(app);
-    if (containsPoint(buttons[kSend].rect, x, y)) send(app);
-    if (containsPoint(buttons[kSaveLog].rect, x, y)) saveAndReport(app, kSaveFailedButtonText);
-    if (containsPoint(buttons[kClearLog].rect, x, y)) app.log.clear();
+    if (!buttons[kConnect].disabled && hitsScaled(buttons[kConnect].rect, s, x, y)) connect(app);
+    if (!buttons[kDisconnect].disabled && hitsScaled(buttons[kDisconnect].rect, s, x, y)) disconnect(app);
+    if (hitsScaled(buttons[kSend].rect, s, x, y)) send(app);
+    if (hitsScaled(buttons[kSaveLog].rect, s, x, y)) saveAndReport(app, kSaveFailedButtonText);
+    if (hitsScaled(buttons[kClearLog].rect, s, x, y)) app.log.clear();
 
     for (Checkbox& box : app.form.boxes) {
-        if (checkboxHit(box, x, y)) box.ticked = !box.ticked;
+        if (checkboxHit(box, x, y, s)) box.ticked = !box.ticked;
     }
 }
 
@@ -173,13 +186,14 @@ std::size_t drainEvents(App& app) {
 void drawFrame(App& app, SDL_Renderer* renderer, text::FontSet& fonts) {
     setColour(renderer, kPalette.background);
     SDL_RenderClear(renderer);
-    for (const SDL_Rect& panel : kPanels) {
+    const Scale& s = app.scale;
+    for (const SDL_Rect& layoutPanel : kPanels) {
+        const SDL_Rect panel = s.rect(layoutPanel);
         setColour(renderer, kPalette.panel);
         SDL_RenderFillRect(renderer, &panel);
-        setColour(renderer, kPalette.border);
-        SDL_RenderDrawRect(renderer, &panel);
+        outlineRect(renderer, panel, kPalette.border, s.lineWidth());
     }
-    drawWrappedCentered(renderer, fonts, std::string(kNoticeText), kNoticeRect, kPalette.caption);
+    drawWrappedCentered(renderer, fonts, std::string(kNoticeText), s.rect(kNoticeRect), kPalette.caption);
 
     const Form& form = app.form;
     const bool showPsk = pskFieldsVisible(form);
@@ -192,10 +206,10 @@ void drawFrame(App& app, SDL_Renderer* renderer, text::FontSet& fonts) {
                 drawFieldWithCaption(app, renderer, fonts, form.fields[item.index]);
                 break;
             case DrawKind::box:
-                drawCheckbox(renderer, fonts, form.boxes[item.index]);
+                drawCheckbox(renderer, fonts, form.boxes[item.index], s);
                 break;
             case DrawKind::button:
-                drawButton(renderer, fonts, form.buttons[item.index]);
+                drawButton(renderer, fonts, form.buttons[item.index], s);
                 break;
         }
     }

@@ -21,6 +21,7 @@
 #include "actions/connect_action.h"
 #include "actions/send_action.h"
 #include "app/form.h"
+#include "app/scale.h"
 #include "log/log_draw.h"
 #include "log/log_view.h"
 #include "mqtt/mqtt_worker.h"
@@ -48,7 +49,12 @@ struct App {
     std::optional<FieldId> focusedField;  // the field that receives typing
     TickSource ticks;
     LogDrawCache logCache;                // its textures belong to the renderer drawn into
+    Scale scale;                          // window pixels per layout pixel; set by setScale
 };
+
+// Draws and hit-tests the window at `scale` from now on; the log area is scaled with it. Before
+// the worker is started (the log's geometry is read without its lock).
+void setScale(App& app, const Scale& scale);
 
 // What Connect and Send read from the form: references into its widgets.
 ConnectForm connectForm(Form& form);
@@ -56,8 +62,9 @@ SendForm sendForm(Form& form);
 
 // ---- Events --------------------------------------------------------------------------------------
 
-// One mouse button press at (x, y): focus, then Connect, Disconnect, Send, Save Log, Clear Log and
-// the check boxes, each tested in that order. A click outside every field leaves none focused.
+// One mouse button press at the window point (x, y): focus, then Connect, Disconnect, Send, Save Log,
+// Clear Log and the check boxes, each tested in that order on the widgets as drawn at the app's
+// scale. A click outside every field leaves none focused.
 void handleClick(App& app, int x, int y);
 // One key press with its modifier state (auto-repeats count as presses).
 void handleKey(App& app, SDL_Keycode key, std::uint16_t mod);

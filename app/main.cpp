@@ -10,6 +10,8 @@
 #include <ctime>
 
 #include "app/app.h"
+#include "app/desktop.h"
+#include "app/window_fit.h"
 #include "text/font_set.h"
 
 namespace {
@@ -29,13 +31,15 @@ constexpr const char* kNoFont = "No TTF font found. Install DejaVuSans/Arial and
 constexpr int kNodeNumberBase = 341220250;
 constexpr int kNodeNumberSpan = 999999999;
 
-vchat::sdl::FontPtr loadFont(const char*& opened) {
+// dpi 0 opens at SDL_ttf's own resolution, as an unscaled window always did.
+vchat::sdl::FontPtr loadFont(const char*& opened, unsigned dpi) {
     for (const char* path : kFontCandidates) {
         // A cheap existence check first: TTF_OpenFont's own failure text is no help to the user.
         std::FILE* file = std::fopen(path, "rb");
         if (!file) continue;
         std::fclose(file);
-        vchat::sdl::FontPtr font(TTF_OpenFont(path, kFontPointSize));
+        vchat::sdl::FontPtr font(dpi == 0 ? TTF_OpenFont(path, kFontPointSize)
+                                          : TTF_OpenFontDPI(path, kFontPointSize, dpi, dpi));
         opened = path;
         if (font) return font;
     }
@@ -48,6 +52,7 @@ int main(int, char*[]) {
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     const std::int32_t nodeNumber = std::rand() % kNodeNumberSpan + kNodeNumberBase;
 
+    vchat::declareDpiAwareness();
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, kSdlInitFailed, SDL_GetError());
         return 1;
@@ -68,12 +73,19 @@ int main(int, char*[]) {
         std::fprintf(stderr, kRendererFailed, SDL_GetError());
         return 1;
     }
+    vchat::ScaleChoice fit = vchat::fitWindow(window.get(), vchat::FrameBorders{});
     // Shown only now: an OpenGL renderer replaces the window it is given, so a window shown before
     // would flash up and vanish, and whoever found it first (a window manager, a test) would hold
     // a window that no longer exists.
     SDL_ShowWindow(window.get());
+    // The frame exists only now; where it leaves too little room, the window is fitted once more.
+    const vchat::FrameBorders frame = vchat::frameBorders(window.get());
+    if (frame.top != 0 || frame.left != 0 || frame.bottom != 0 || frame.right != 0) {
+        fit = vchat::fitWindow(window.get(), frame);
+    }
+    const unsigned dpi = fit.scale.identity() ? 0 : fit.scale.fontDpi();
     const char* fontPath = nullptr;
-    vchat::sdl::FontPtr font = loadFont(fontPath);
+    vchat::sdl::FontPtr font = loadFont(fontPath, dpi);
     if (!font) {
         std::fputs(kNoFont, stderr);
         return 1;
@@ -81,9 +93,10 @@ int main(int, char*[]) {
     // Characters the main font lacks come from the system's fonts, each opened when first needed.
     const char* family = TTF_FontFaceFamilyName(font.get());
     vchat::text::FontSet fonts = vchat::text::makeFontSet(font.get(), fontPath, kFontPointSize,
-                                                          vchat::text::findFallbackFonts(family ? family : ""));
+                                                          vchat::text::findFallbackFonts(family ? family : ""), dpi);
 
     vchat::App app(static_cast<std::uint32_t>(nodeNumber));
+    vchat::setScale(app, fit.scale);
     SDL_StartTextInput();
     vchat::runMainLoop(app, renderer.get(), fonts);
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "mesh/utf8.h"
+#include "text/shapes.h"
 #include "text/text_render.h"
 
 namespace vchat {
@@ -20,10 +21,6 @@ void fill(SDL_Renderer* renderer, const SDL_Rect& rect, SDL_Color c) {
     SDL_RenderFillRect(renderer, &rect);
 }
 
-void outline(SDL_Renderer* renderer, const SDL_Rect& rect, SDL_Color c) {
-    setColour(renderer, c);
-    SDL_RenderDrawRect(renderer, &rect);
-}
 
 // Copies a rendered text at its natural size. A missing surface (unrenderable text) draws nothing.
 void copySurface(SDL_Renderer* renderer, const SurfacePtr& surface, int x, int y) {
@@ -47,8 +44,12 @@ bool containsPoint(const SDL_Rect& rect, int px, int py) {
     return px >= x && px <= x + w && py >= y && py <= y + h;
 }
 
-bool checkboxHit(const Checkbox& box, int px, int py) {
-    return containsPoint(SDL_Rect{box.rect.x, box.rect.y, kBoxSize, kBoxSize}, px, py);
+bool hitsScaled(const SDL_Rect& rect, const Scale& scale, int px, int py) {
+    return containsPoint(scale.rect(rect), px, py);
+}
+
+bool checkboxHit(const Checkbox& box, int px, int py, const Scale& scale) {
+    return hitsScaled(SDL_Rect{box.rect.x, box.rect.y, kBoxSize, kBoxSize}, scale, px, py);
 }
 
 void appendText(TextField& field, std::string_view bytes) { field.text.append(bytes); }
@@ -79,17 +80,28 @@ std::string fitTail(text::FontSet& fonts, const std::string& line, int width) {
 
 bool caretVisible(std::uint64_t ticksMs) { return (ticksMs / kCaretBlinkMs) % 2 == 0; }
 
-void drawTextField(SDL_Renderer* renderer, text::FontSet& fonts, const TextField& field, std::uint64_t ticksMs) {
-    const SDL_Rect& r = field.rect;
-    fill(renderer, r, field.focused ? kFieldFillFocused : kFieldFill);
-    outline(renderer, r, field.focused ? kFieldOutlineFocused : kPalette.border);
-    if (field.focused) outline(renderer, SDL_Rect{r.x + 1, r.y + 1, r.w - 2, r.h - 2}, kFieldInnerOutlineFocused);
+void outlineRect(SDL_Renderer* renderer, const SDL_Rect& r, SDL_Color c, int width) {
+    setColour(renderer, c);
+    drawOutline(renderer, r, width);
+}
 
-    const std::string shown = fitTail(fonts, shownText(field), r.w - 2 * kFieldTextInset);
+void drawTextField(SDL_Renderer* renderer, text::FontSet& fonts, const TextField& field, std::uint64_t ticksMs,
+                   const Scale& scale) {
+    const SDL_Rect r = scale.rect(field.rect);
+    const int line = scale.lineWidth();
+    fill(renderer, r, field.focused ? kFieldFillFocused : kFieldFill);
+    outlineRect(renderer, r, field.focused ? kFieldOutlineFocused : kPalette.border, line);
+    if (field.focused) {
+        outlineRect(renderer, SDL_Rect{r.x + line, r.y + line, r.w - 2 * line, r.h - 2 * line},
+                    kFieldInnerOutlineFocused, line);
+    }
+
+    const int inset = scale.length(kFieldTextInset);
+    const std::string shown = fitTail(fonts, shownText(field), r.w - 2 * inset);
     SDL_RenderSetClipRect(renderer, &r);
     int ty = r.y + (r.h - TTF_FontHeight(fonts.main)) / 2;
-    if (ty < r.y + kFieldTextMinTop) ty = r.y + kFieldTextMinTop;
-    copySurface(renderer, renderLine(fonts, shown, kPalette.foreground), r.x + kFieldTextInset, ty);
+    if (ty < r.y + scale.length(kFieldTextMinTop)) ty = r.y + scale.length(kFieldTextMinTop);
+    copySurface(renderer, renderLine(fonts, shown, kPalette.foreground), r.x + inset, ty);
 
     if (field.focused) {
         int tw = 0;
@@ -97,28 +109,36 @@ void drawTextField(SDL_Renderer* renderer, text::FontSet& fonts, const TextField
         if (!text::measureText(fonts, shown, tw, th)) tw = th = 0;
         if (caretVisible(ticksMs)) {
             // One pixel right of the visible end of the text.
-            const int cx = r.x + tw + kFieldTextInset + 1;
+            const int cx = r.x + tw + inset + scale.length(1);
+            const int bottom = th < 1 ? ty + (r.h - scale.length(10)) : ty + th;
             setColour(renderer, kCaretColour);
-            SDL_RenderDrawLine(renderer, cx, ty, cx, th < 1 ? ty + (r.h - 10) : ty + th);
+            if (line == 1) {
+                SDL_RenderDrawLine(renderer, cx, ty, cx, bottom);
+            } else {
+                const SDL_Rect caret{cx, ty, line, bottom - ty + 1};
+                SDL_RenderFillRect(renderer, &caret);
+            }
         }
     }
     SDL_RenderSetClipRect(renderer, nullptr);
 }
 
-void drawButton(SDL_Renderer* renderer, text::FontSet& fonts, const Button& button) {
-    const SDL_Rect& r = button.rect;
+void drawButton(SDL_Renderer* renderer, text::FontSet& fonts, const Button& button, const Scale& scale) {
+    const SDL_Rect r = scale.rect(button.rect);
     fill(renderer, r, button.disabled ? kPalette.buttonDisabled : kPalette.accent);
-    outline(renderer, r, kButtonOutline);
+    outlineRect(renderer, r, kButtonOutline, scale.lineWidth());
     SurfacePtr label = renderLine(fonts, button.label, kButtonText);
     if (label) copySurface(renderer, label, r.x + (r.w - label->w) / 2, r.y + (r.h - label->h) / 2);
 }
 
-void drawCheckbox(SDL_Renderer* renderer, text::FontSet& fonts, const Checkbox& box) {
-    const SDL_Rect square{box.rect.x, box.rect.y, kBoxSize, kBoxSize};
+void drawCheckbox(SDL_Renderer* renderer, text::FontSet& fonts, const Checkbox& box, const Scale& scale) {
+    const int x = box.rect.x, y = box.rect.y;
+    const SDL_Rect square = scale.rect(SDL_Rect{x, y, kBoxSize, kBoxSize});
     fill(renderer, square, kCheckboxFill);
-    outline(renderer, square, kPalette.border);
-    if (box.ticked) fill(renderer, SDL_Rect{square.x + 4, square.y + 4, kBoxSize - 8, kBoxSize - 8}, kPalette.accent);
-    copySurface(renderer, renderLine(fonts, box.label, kPalette.foreground), square.x + kBoxSize + 8, square.y + 1);
+    outlineRect(renderer, square, kPalette.border, scale.lineWidth());
+    if (box.ticked) fill(renderer, scale.rect(SDL_Rect{x + 4, y + 4, kBoxSize - 8, kBoxSize - 8}), kPalette.accent);
+    copySurface(renderer, renderLine(fonts, box.label, kPalette.foreground), scale.edge(x + kBoxSize + 8),
+                scale.edge(y + 1));
 }
 
 void drawLabel(SDL_Renderer* renderer, text::FontSet& fonts, const std::string& label, int x, int y) {

@@ -13,6 +13,7 @@
 #include <SDL.h>
 #include <SDL_ttf.h>
 
+#include "app/scale.h"
 #include "text/font_set.h"
 #include "text/sdl_handles.h"
 
@@ -73,12 +74,17 @@ struct Checkbox {
 };
 
 // ---- Hit-testing and editing -------------------------------------------------------------------------
+//
+// Widget rectangles are in layout pixels; points and everything drawn are in window pixels, which
+// are the same at the scale 1/1. A widget is hit on exactly the pixels its scaled rectangle covers.
 
 // True when x <= px <= x + w and y <= py <= y + h: all four edge lines belong to the rectangle.
 // Computed without overflow for any rectangle.
 bool containsPoint(const SDL_Rect& rect, int px, int py);
+// The layout rectangle `rect`, drawn at `scale`, contains the window point.
+bool hitsScaled(const SDL_Rect& rect, const Scale& scale, int px, int py);
 // The check box's 20 x 20 square (edges inclusive) contains the point.
-bool checkboxHit(const Checkbox& box, int px, int py);
+bool checkboxHit(const Checkbox& box, int px, int py, const Scale& scale = Scale{});
 
 // Appends every byte of `bytes`; nothing is filtered.
 void appendText(TextField& field, std::string_view bytes);
@@ -94,15 +100,23 @@ std::string fitTail(text::FontSet& fonts, const std::string& text, int width);
 bool caretVisible(std::uint64_t ticksMs);
 
 // ---- Drawing (every text rendered to a fresh surface and texture, freed right after) ----------------
+//
+// Widgets are drawn at `scale` with fonts opened at its size (FontSet::dpi); outlines and the caret
+// are scale.lineWidth() pixels thick.
 
+// The rectangle's outline, `width` pixels thick inside its edges.
+void outlineRect(SDL_Renderer* renderer, const SDL_Rect& rect, SDL_Color colour, int width);
 // Box, outline, focus outlines, fitted text and, when focused and `ticksMs` says so, the caret.
 // Does not draw the caption. Leaves no clip rectangle set.
-void drawTextField(SDL_Renderer* renderer, text::FontSet& fonts, const TextField& field, std::uint64_t ticksMs);
-void drawButton(SDL_Renderer* renderer, text::FontSet& fonts, const Button& button);
-void drawCheckbox(SDL_Renderer* renderer, text::FontSet& fonts, const Checkbox& box);
-// A caption in the caption colour with its top-left corner at (x, y); nothing for an empty text.
+void drawTextField(SDL_Renderer* renderer, text::FontSet& fonts, const TextField& field, std::uint64_t ticksMs,
+                   const Scale& scale = Scale{});
+void drawButton(SDL_Renderer* renderer, text::FontSet& fonts, const Button& button, const Scale& scale = Scale{});
+void drawCheckbox(SDL_Renderer* renderer, text::FontSet& fonts, const Checkbox& box, const Scale& scale = Scale{});
+// A caption in the caption colour with its top-left corner at the window point (x, y); nothing for
+// an empty text.
 void drawLabel(SDL_Renderer* renderer, text::FontSet& fonts, const std::string& text, int x, int y);
-// `text` wrapped at rect.w (line feeds start new lines), centred both ways in `rect` and clipped to it.
+// `text` wrapped at rect.w (line feeds start new lines), centred both ways in the window rectangle
+// `rect` and clipped to it.
 void drawWrappedCentered(SDL_Renderer* renderer, text::FontSet& fonts, const std::string& text,
                          const SDL_Rect& rect, SDL_Color colour);
 

@@ -1,5 +1,6 @@
 #include "log/log_draw.h"
 
+#include "text/shapes.h"
 #include "text/text_render.h"
 
 #include <algorithm>
@@ -14,14 +15,14 @@
 namespace vchat {
 
 LogLayout layoutLog(std::size_t count, std::int32_t scroll, const Rect& rect, std::int32_t fontHeight,
-                    const LogLineHeight& heightOf) {
+                    const LogLineHeight& heightOf, const LogInsets& insets) {
     LogLayout layout;
     std::size_t end = count;
     if (scroll > 0) end = static_cast<std::size_t>(scroll) >= count ? 0 : count - static_cast<std::size_t>(scroll);
 
     // Fitting walk, newest first. 64-bit sums: a rectangle near the int32 limits must not wrap.
-    const std::int64_t fitting = static_cast<std::int64_t>(rect.h) - kLogInsetTop - kLogInsetBottom;
-    const std::int64_t fallback = static_cast<std::int64_t>(fontHeight) + kLogFallbackExtra;
+    const std::int64_t fitting = static_cast<std::int64_t>(rect.h) - insets.top - insets.bottom;
+    const std::int64_t fallback = static_cast<std::int64_t>(fontHeight) + insets.fallbackExtra;
     std::vector<std::optional<std::int32_t>> fitted;   // heights of lines end-1, end-2, ... start
     std::int64_t sum = 0;
     std::size_t start = end;
@@ -36,8 +37,8 @@ LogLayout layoutLog(std::size_t count, std::int32_t scroll, const Rect& rect, st
     layout.end = end;
 
     // Drawing walk, oldest first, past `end` as long as lines still start above the bottom limit.
-    const std::int64_t bottom = static_cast<std::int64_t>(rect.y) + rect.h - kLogInsetBottom;
-    std::int64_t y = static_cast<std::int64_t>(rect.y) + kLogInsetTop;
+    const std::int64_t bottom = static_cast<std::int64_t>(rect.y) + rect.h - insets.bottom;
+    std::int64_t y = static_cast<std::int64_t>(rect.y) + insets.top;
     for (std::size_t i = start; i < count && y < bottom; ++i) {
         std::optional<std::int32_t> height = i < end ? fitted[end - 1 - i] : heightOf(i);
         if (!height) continue;
@@ -214,7 +215,7 @@ void dropUndrawnTextures(LogDrawCache& cache) {
 }
 
 auto fields(const LogDrawKey& k) {
-    return std::tie(k.view, k.renderer, k.fonts, k.rect.x, k.rect.y, k.rect.w, k.rect.h, k.fontHeight,
+    return std::tie(k.view, k.renderer, k.fonts, k.rect.x, k.rect.y, k.rect.w, k.rect.h, k.insets, k.fontHeight,
                     k.fontStyle, k.fontOutline, k.fontHinting, k.fontKerning, k.fontAlign);
 }
 
@@ -225,6 +226,7 @@ void checkCacheKey(LogDrawCache& cache, SDL_Renderer* renderer, const text::Font
                          renderer,
                          &fonts,
                          view.rect,
+                         view.insets,
                          fontHeight,
                          TTF_GetFontStyle(font),
                          TTF_GetFontOutline(font),
@@ -238,18 +240,18 @@ void checkCacheKey(LogDrawCache& cache, SDL_Renderer* renderer, const text::Font
 
 // Fill, border and the placed lines, drawn with the area's top-left corner at (left, top): the window
 // position, or (0, 0) inside the area texture.
-void paintArea(SDL_Renderer* renderer, int left, int top, const Rect& rect, const LogLayout& layout,
-               const std::vector<const LogLineImage*>& images) {
+void paintArea(SDL_Renderer* renderer, int left, int top, const Rect& rect, const LogInsets& insets,
+               const LogLayout& layout, const std::vector<const LogLineImage*>& images) {
     const SDL_Rect area{left, top, rect.w, rect.h};
     SDL_SetRenderDrawColor(renderer, kLogBackground.r, kLogBackground.g, kLogBackground.b, kLogBackground.a);
     SDL_RenderFillRect(renderer, &area);
     SDL_SetRenderDrawColor(renderer, kLogBorder.r, kLogBorder.g, kLogBorder.b, kLogBorder.a);
-    SDL_RenderDrawRect(renderer, &area);
+    drawOutline(renderer, area, insets.border);
     SDL_RenderSetClipRect(renderer, &area);
     for (std::size_t i = 0; i < layout.placed.size(); ++i) {
         const LogLineImage& image = *images[i];
         if (!image.texture) continue;
-        SDL_Rect target{toInt(static_cast<std::int64_t>(left) + kLogInsetLeft),
+        SDL_Rect target{toInt(static_cast<std::int64_t>(left) + insets.left),
                         toInt(static_cast<std::int64_t>(layout.placed[i].y) - rect.y + top), image.textureW,
                         image.textureH};
         SDL_RenderCopy(renderer, image.texture.get(), nullptr, &target);
@@ -272,8 +274,8 @@ Uint32 areaTextureFormat(SDL_Renderer* renderer, const LogDrawCache& cache) {
 }
 
 // Repaints the area texture if what it shows has changed. False if there is no usable texture.
-bool refreshAreaTexture(SDL_Renderer* renderer, LogDrawCache& cache, const Rect& rect, const LogLayout& layout,
-                        const std::vector<const LogLineImage*>& images) {
+bool refreshAreaTexture(SDL_Renderer* renderer, LogDrawCache& cache, const Rect& rect, const LogInsets& insets,
+                        const LogLayout& layout, const std::vector<const LogLineImage*>& images) {
     const Uint32 format = areaTextureFormat(renderer, cache);
     if (format == SDL_PIXELFORMAT_UNKNOWN || rect.w <= 0 || rect.h <= 0) return false;
     std::vector<std::pair<std::uint64_t, std::int32_t>> shown;
@@ -291,7 +293,7 @@ bool refreshAreaTexture(SDL_Renderer* renderer, LogDrawCache& cache, const Rect&
     SDL_Texture* output = SDL_GetRenderTarget(renderer);
     cache.areaValid = false;
     if (SDL_SetRenderTarget(renderer, cache.area.get()) != 0) return false;
-    paintArea(renderer, 0, 0, rect, layout, images);
+    paintArea(renderer, 0, 0, rect, insets, layout, images);
     if (SDL_SetRenderTarget(renderer, output) != 0) return false;
     cache.areaLines.swap(shown);
     cache.areaValid = true;
@@ -303,15 +305,16 @@ bool refreshAreaTexture(SDL_Renderer* renderer, LogDrawCache& cache, const Rect&
 void drawLog(SDL_Renderer* renderer, text::FontSet& fonts, LogView& view, LogDrawCache& cache) {
     // `rect` is written once before the worker exists, so it is read without the lock.
     const Rect rect = view.rect;
+    const LogInsets insets = view.insets;
     TTF_Font* font = fonts.main;
     const std::int32_t fontHeight = TTF_FontHeight(font);
     checkCacheKey(cache, renderer, fonts, view, fontHeight);
     ++cache.frame;
     FrameContext context{renderer,
                          fonts,
-                         toInt(static_cast<std::int64_t>(rect.w) - kLogWrapMargin),
-                         toInt(static_cast<std::int64_t>(rect.w) - kLogInsetLeft),
-                         toInt(static_cast<std::int64_t>(rect.h) - kLogInsetTop),
+                         toInt(static_cast<std::int64_t>(rect.w) - insets.wrapMargin),
+                         toInt(static_cast<std::int64_t>(rect.w) - insets.left),
+                         toInt(static_cast<std::int64_t>(rect.h) - insets.top),
                          fontHeight,
                          TTF_FontLineSkip(font),
                          cache};
@@ -346,7 +349,8 @@ void drawLog(SDL_Renderer* renderer, text::FontSet& fonts, LogView& view, LogDra
                                      const LogLineImage& image = imageOf(index);
                                      if (!image.renderable) return std::nullopt;
                                      return image.height;
-                                 });
+                                 },
+                                 insets);
 
     std::vector<const LogLineImage*> images;
     for (const LogPlacement& placed : layout.placed) {
@@ -358,12 +362,12 @@ void drawLog(SDL_Renderer* renderer, text::FontSet& fonts, LogView& view, LogDra
     }
 
     const SDL_Rect area{rect.x, rect.y, rect.w, rect.h};
-    if (refreshAreaTexture(renderer, cache, rect, layout, images)) {
+    if (refreshAreaTexture(renderer, cache, rect, insets, layout, images)) {
         SDL_RenderCopy(renderer, cache.area.get(), nullptr, &area);
         SDL_RenderSetClipRect(renderer, nullptr);
     } else {
         cache.areaValid = false;
-        paintArea(renderer, rect.x, rect.y, rect, layout, images);
+        paintArea(renderer, rect.x, rect.y, rect, insets, layout, images);
     }
     dropUndrawnTextures(cache);
 }

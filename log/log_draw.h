@@ -42,11 +42,13 @@ inline constexpr SDL_Color kLogBackground{10, 15, 36, 255};
 inline constexpr SDL_Color kLogBorder{39, 48, 96, 255};
 inline constexpr SDL_Color kLogText{234, 240, 255, 255};
 
-inline constexpr std::int32_t kLogWrapMargin = 12;   // wrap width is rect.w minus this
-inline constexpr std::int32_t kLogInsetLeft = 6;
-inline constexpr std::int32_t kLogInsetTop = 4;
-inline constexpr std::int32_t kLogInsetBottom = 4;   // no line starts at or below rect.y + rect.h - this
-inline constexpr std::int32_t kLogFallbackExtra = 2; // an unrenderable line fits as font height + this
+// The margins at the scale 1/1 (the view's own are scaled with the window).
+inline constexpr LogInsets kLogInsets{};
+inline constexpr std::int32_t kLogWrapMargin = kLogInsets.wrapMargin;
+inline constexpr std::int32_t kLogInsetLeft = kLogInsets.left;
+inline constexpr std::int32_t kLogInsetTop = kLogInsets.top;
+inline constexpr std::int32_t kLogInsetBottom = kLogInsets.bottom;
+inline constexpr std::int32_t kLogFallbackExtra = kLogInsets.fallbackExtra;
 // Emoji images first made in one frame (about 0.3 ms each); a line that needs more is drawn without
 // the rest and drawn again in the next frames until it is whole.
 inline constexpr int kNewEmojiCellsPerFrame = 32;
@@ -72,7 +74,7 @@ using LogLineHeight = std::function<std::optional<std::int32_t>(std::size_t inde
 // `count` lines. Calls `heightOf` only for the lines the walks reach, at most once per line per call,
 // so the work is bounded by what fits in the area, not by `count`.
 LogLayout layoutLog(std::size_t count, std::int32_t scroll, const Rect& rect, std::int32_t fontHeight,
-                    const LogLineHeight& heightOf);
+                    const LogLineHeight& heightOf, const LogInsets& insets = kLogInsets);
 
 // ---- Per-line cache ---------------------------------------------------------------------------
 
@@ -99,6 +101,7 @@ struct LogDrawKey {
     SDL_Renderer* renderer = nullptr;
     const text::FontSet* fonts = nullptr;
     Rect rect;
+    LogInsets insets;
     std::int32_t fontHeight = 0;
     int fontStyle = 0;
     int fontOutline = 0;

@@ -30,6 +30,20 @@ struct Rect {
     std::int32_t h = 0;
 };
 
+// The log area's margins and border in window pixels: these at the scale 1/1, scaled with the window.
+struct LogInsets {
+    std::int32_t left = 6;           // of the text
+    std::int32_t top = 4;            // no line starts above rect.y + this
+    std::int32_t bottom = 4;         // no line starts at or below rect.y + rect.h - this
+    std::int32_t wrapMargin = 12;    // wrap width is rect.w minus this
+    std::int32_t fallbackExtra = 2;  // an unrenderable line fits as font height + this
+    std::int32_t border = 1;         // the outline's thickness
+    bool operator==(const LogInsets& o) const {
+        return left == o.left && top == o.top && bottom == o.bottom && wrapMargin == o.wrapMargin &&
+               fallbackExtra == o.fallbackExtra && border == o.border;
+    }
+};
+
 struct LogLine {
     std::uint64_t id = 0;   // unique for the life of the store
     std::string text;       // stamp, two spaces, message text
@@ -37,6 +51,7 @@ struct LogLine {
 
 struct LogView {
     Rect rect;                       // written once before any other thread exists
+    LogInsets insets;                // the same
     std::deque<LogLine> lines;       // oldest first
     std::int32_t scroll = 0;         // lines back from the newest, 0..kMaxScroll
     std::uint64_t nextId = 1;

@@ -9,17 +9,27 @@ namespace {
 constexpr int kNotTried = -1;
 constexpr int kUnusable = -2;
 
-OpenFont openFont(const std::string& path, long faceIndex, int pointSize, int mainHeight) {
+// At dpi 0 the plain calls, so that an unscaled window draws with exactly the fonts it always had.
+TTF_Font* openAt(const std::string& path, long faceIndex, int pointSize, unsigned dpi) {
+    if (dpi == 0) return TTF_OpenFontIndex(path.c_str(), pointSize, faceIndex);
+    return TTF_OpenFontIndexDPI(path.c_str(), pointSize, faceIndex, dpi, dpi);
+}
+
+int setSize(TTF_Font* font, int pointSize, unsigned dpi) {
+    return dpi == 0 ? TTF_SetFontSize(font, pointSize) : TTF_SetFontSizeDPI(font, pointSize, dpi, dpi);
+}
+
+OpenFont openFont(const std::string& path, long faceIndex, int pointSize, unsigned dpi, int mainHeight) {
     OpenFont open;
-    open.font.reset(TTF_OpenFontIndex(path.c_str(), pointSize, faceIndex));
+    open.font.reset(openAt(path, faceIndex, pointSize, dpi));
     if (!open.font) return open;
     open.height = TTF_FontHeight(open.font.get());
     open.ascent = TTF_FontAscent(open.font.get());
     // A font of one fixed bitmap size keeps its height whatever size is asked for.
-    if (TTF_SetFontSize(open.font.get(), pointSize * 2) == 0) {
+    if (setSize(open.font.get(), pointSize * 2, dpi) == 0) {
         if (TTF_FontHeight(open.font.get()) == open.height && open.height > 0 && mainHeight > 0)
             open.scale = static_cast<double>(mainHeight) / open.height;
-        TTF_SetFontSize(open.font.get(), pointSize);
+        setSize(open.font.get(), pointSize, dpi);
     }
     return open;
 }
@@ -31,7 +41,7 @@ int slotOfFallback(FontSet& fonts, std::size_t index) {
         const std::size_t textCount = fonts.fallbacks.text.size();
         const FontFile& file =
             index < textCount ? fonts.fallbacks.text[index] : fonts.fallbacks.emoji[index - textCount];
-        OpenFont open = openFont(file.path, file.faceIndex, fonts.pointSize, TTF_FontHeight(fonts.main));
+        OpenFont open = openFont(file.path, file.faceIndex, fonts.pointSize, fonts.dpi, TTF_FontHeight(fonts.main));
         if (open.font) {
             slot = static_cast<int>(fonts.slots.size());
             fonts.slots.push_back(std::move(open));
@@ -54,15 +64,16 @@ int searchList(FontSet& fonts, const std::vector<FontFile>& list, std::size_t fi
 
 }  // namespace
 
-FontSet makeFontSet(TTF_Font* main, std::string mainPath, int pointSize, FallbackFonts fallbacks) {
+FontSet makeFontSet(TTF_Font* main, std::string mainPath, int pointSize, FallbackFonts fallbacks, unsigned dpi) {
     FontSet fonts;
+    fonts.dpi = dpi;
     fonts.main = main;
     fonts.mainPath = std::move(mainPath);
     fonts.pointSize = pointSize;
     fonts.fallbacks = std::move(fallbacks);
     fonts.slotOfFile.assign(fonts.fallbacks.text.size() + fonts.fallbacks.emoji.size(), kNotTried);
     OpenFont mainCopy;
-    mainCopy.font.reset(TTF_OpenFont(fonts.mainPath.c_str(), pointSize));
+    mainCopy.font.reset(openAt(fonts.mainPath, 0, pointSize, dpi));
     if (mainCopy.font) {
         TTF_SetFontStyle(mainCopy.font.get(), TTF_GetFontStyle(main));
         TTF_SetFontHinting(mainCopy.font.get(), TTF_GetFontHinting(main));

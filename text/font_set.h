@@ -3,8 +3,8 @@
 // A code point the main font has is drawn with it. For any other, the fallback lists are walked
 // once, in order (the emoji list first for a cluster that wants to be an emoji), and the answer is
 // kept, misses too: a frame never searches for a code point seen before. Each fallback font is
-// opened the first time it is chosen, at the main font's size; its coverage is always confirmed by
-// the font itself. A code point no font has is drawn by the main font, as its missing-glyph box.
+// opened the first time it is chosen, at the main font's size and resolution; its coverage is
+// always confirmed by the font itself. A code point no font has is drawn by the main font, as its missing-glyph box.
 //
 // Fonts whose glyphs are bitmaps of one fixed size (colour emoji) are scaled to the main font's
 // height when drawn.
@@ -56,6 +56,7 @@ struct FontSet {
     TTF_Font* main = nullptr;    // not owned; the main font's object is used as given, never changed
     std::string mainPath;
     int pointSize = 0;
+    unsigned dpi = 0;            // every font is opened at this resolution; 0: SDL_ttf's own (72)
     FallbackFonts fallbacks;
 
     // Opened fonts; slot 0 is a second object on the main font, for shaped runs.
@@ -77,9 +78,9 @@ struct FontSet {
     std::uint64_t searches = 0;  // code points looked up in the fallback lists, for tests
 };
 
-// A font set drawing with `main` (opened from `mainPath` at `pointSize`) and the given fallbacks.
-// The set keeps the pointer; `main` must outlive it.
-FontSet makeFontSet(TTF_Font* main, std::string mainPath, int pointSize, FallbackFonts fallbacks);
+// A font set drawing with `main` (opened from `mainPath` at `pointSize` and `dpi`) and the given
+// fallbacks, which it opens at the same size. The set keeps the pointer; `main` must outlive it.
+FontSet makeFontSet(TTF_Font* main, std::string mainPath, int pointSize, FallbackFonts fallbacks, unsigned dpi = 0);
 
 // Whether the main font has a glyph for `c` (control characters count as had: the renderer treats them).
 bool mainFontHas(FontSet& fonts, char32_t c);
