@@ -28,11 +28,11 @@ public:
     // display number itself (-displayfd) and names it once it accepts clients. -noreset: without it
     // the server resets whenever its last client leaves (our own probes do), and a client starting
     // during a reset can end up with a window nobody can find.
-    bool start() {
+    bool start(const std::string& screen = "1600x900x24") {
         const std::string file = dir_.file("display");   // the server writes the number and a line feed
         const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const bool started = fd >= 0 && child_.start({"Xvfb", "-displayfd", std::to_string(fd), "-screen", "0",
-                                                      "1600x900x24", "-nolisten", "tcp", "-noreset"},
+                                                      screen, "-nolisten", "tcp", "-noreset"},
                                                      "", {}, dir_.file("xvfb.log"), fd);
         if (fd >= 0) close(fd);
         std::string number;
@@ -45,6 +45,18 @@ public:
     ~Xvfb() { child_.stop(SIGTERM); }
     const std::string& display() const { return display_; }
     std::string env() const { return "DISPLAY=" + display_; }
+    // What a desktop announces on its root window: the area its panels leave (_NET_WORKAREA) and
+    // its resources (Xft.dpi). Set before a client starts, so that it reads them.
+    bool setWorkArea(const SDL_Rect& r) const {
+        const std::string area = std::to_string(r.x) + ", " + std::to_string(r.y) + ", " + std::to_string(r.w) + ", " +
+                                 std::to_string(r.h);
+        return runProgram({"xprop", "-root", "-f", "_NET_WORKAREA", "32c", "-set", "_NET_WORKAREA", area}, {env()}) == 0;
+    }
+    bool setXftDpi(int dpi) const {
+        const std::string resources = "Xft.dpi:\t" + std::to_string(dpi) + "\n";
+        return runProgram({"xprop", "-root", "-f", "RESOURCE_MANAGER", "8s", "-set", "RESOURCE_MANAGER", resources},
+                          {env()}) == 0;
+    }
 
 private:
     TempDir dir_;
