@@ -3,6 +3,8 @@
 // The log view alone and the form without the log are measured too, to show where a frame's time goes;
 // and, for comparison, the log drawn the plain way (every line rendered every frame) on 2000 ordinary lines.
 //
+// At the scales 1, 1.5 and 2 the whole frame over mixed-script lines, side by side.
+//
 // Run: build-*/bench/frame_bench --benchmark_repetitions=15 --benchmark_report_aggregates_only=true
 #include "app/app.h"
 #include "log/log_draw.h"
@@ -229,6 +231,58 @@ void BM_NewMixedScreenful(benchmark::State& state) {
     shutDownApp(a);
 }
 
+// The window at a scale: its own canvas, and every font opened at the scaled size as the program
+// opens them (at 1/1 the plain calls, as above).
+struct ScaledStage {
+    Scale scale;
+    sdl::FontPtr font;
+    text::FontSet fonts;
+    sdl::SurfacePtr surface;
+    sdl::RendererPtr renderer;
+
+    static ScaledStage& get(const Scale& scale) {
+        static std::vector<std::unique_ptr<ScaledStage>> stages;
+        for (auto& s : stages)
+            if (s->scale == scale) return *s;
+        Stage::get();   // SDL and TTF started
+        auto s = std::make_unique<ScaledStage>();
+        s->scale = scale;
+        const unsigned dpi = scale.identity() ? 0 : scale.fontDpi();
+        s->font.reset(dpi == 0 ? TTF_OpenFont(kFontPath, 16) : TTF_OpenFontDPI(kFontPath, 16, dpi, dpi));
+        s->surface.reset(SDL_CreateRGBSurfaceWithFormat(0, scale.length(kLayoutWidth), scale.length(kLayoutHeight), 32,
+                                                        SDL_PIXELFORMAT_ARGB8888));
+        if (s->surface) s->renderer.reset(SDL_CreateSoftwareRenderer(s->surface.get()));
+        if (!s->font || !s->renderer) {
+            std::fprintf(stderr, "scaled stage missing: %s\n", SDL_GetError());
+            std::exit(1);
+        }
+        s->fonts = text::makeFontSet(s->font.get(), kFontPath, 16, text::findFallbackFonts("DejaVu Sans Mono"), dpi);
+        stages.push_back(std::move(s));
+        return *stages.back();
+    }
+};
+
+// The whole frame with 2000 mixed-script lines at the scale (range 0 halves: 2, 3, 4 for 1, 1.5, 2).
+void BM_ScaledFrame(benchmark::State& state) {
+    const Scale scale = Scale{state.range(0), 2};
+    const bool kept = state.range(1) != 0;
+    ScaledStage& stage = ScaledStage::get(scale);
+    auto app = std::make_unique<App>(0x1a2b3c4du, [] { return std::uint64_t{0}; });
+    setScale(*app, scale);
+    fillLog(app->log, LogKind::mixed);
+    if (kept) app->logCache.outputFormat = stage.surface->format->format;
+    for (int i = 0; i < 3; ++i) drawFrame(*app, stage.renderer.get(), stage.fonts);
+    for (auto _ : state) {
+        drawFrame(*app, stage.renderer.get(), stage.fonts);
+        benchmark::ClobberMemory();
+    }
+    char label[96];
+    std::snprintf(label, sizeof label, "scale %.1f (%dx%d), 2000 mixed-script, %s", scale.value(),
+                  stage.surface->w, stage.surface->h, kept ? "area kept" : "direct");
+    state.SetLabel(label);
+    shutDownApp(*app);
+}
+
 void cases(benchmark::internal::Benchmark* b) {
     for (int kept : {1, 0})
         for (LogKind kind : {LogKind::empty, LogKind::ordinary, LogKind::mixed, LogKind::longest})
@@ -238,6 +292,11 @@ void cases(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_Frame)->Apply(cases);
 BENCHMARK(BM_LogOnly)->Apply(cases);
+BENCHMARK(BM_ScaledFrame)
+    ->ArgsProduct({{2, 3, 4}, {1, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(0.5);
 BENCHMARK(BM_NewMixedScreenful)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 BENCHMARK(BM_LogPlain)->Args({static_cast<int>(LogKind::ordinary), 0, 0})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
