@@ -44,6 +44,7 @@ void saveAndReport(App& app, std::string_view failureText) {
 void focus(App& app, std::optional<FieldId> id) {
     for (TextField& field : app.form.fields) field.focused = false;
     app.focusedField = id;
+    app.focusedControl.reset();
     if (!id) return;
     TextField& field = app.form.fields[*id];
     field.focused = true;
@@ -53,6 +54,65 @@ void focus(App& app, std::optional<FieldId> id) {
 }
 
 bool ctrlHeld(std::uint16_t mod) { return (mod & (KMOD_LCTRL | KMOD_RCTRL)) != 0; }
+
+void focusControl(App& app, const ControlRef& control) {
+    if (control.kind == ControlKind::field) {
+        focus(app, static_cast<FieldId>(control.index));
+        return;
+    }
+    focus(app, std::nullopt);
+    app.focusedControl = control;
+}
+
+// F6 (step +1) and Shift+F6 (-1): from the focused control to the next one drawn, round the end.
+void moveFocus(App& app, int step) {
+    constexpr int count = static_cast<int>(std::size(kScreenOrder));
+    std::optional<ControlRef> current = app.focusedControl;
+    if (app.focusedField) current = ControlRef{ControlKind::field, *app.focusedField};
+    int at = step > 0 ? -1 : count;
+    for (int i = 0; current && i < count; ++i) {
+        if (kScreenOrder[i] == *current) at = i;
+    }
+    for (int n = 0; n < count; ++n) {
+        at = ((at + step) % count + count) % count;
+        if (controlShown(app.form, kScreenOrder[at])) {
+            focusControl(app, kScreenOrder[at]);
+            return;
+        }
+    }
+}
+
+void pressButton(App& app, ButtonId id) {
+    if (app.form.buttons[id].disabled) return;
+    switch (id) {
+        case kConnect: connect(app); break;
+        case kDisconnect: disconnect(app); break;
+        case kSend: send(app); break;
+        case kSaveLog: saveAndReport(app, kSaveFailedButtonText); break;
+        case kClearLog: app.log.clear(); break;
+        case kButtonCount: break;
+    }
+}
+
+// Space or Return on the focused check box or button; false when neither has the focus.
+bool activateFocused(App& app) {
+    if (!app.focusedControl) return false;
+    const ControlRef c = *app.focusedControl;
+    if (c.kind == ControlKind::box) app.form.boxes[c.index].ticked = !app.form.boxes[c.index].ticked;
+    if (c.kind == ControlKind::button) pressButton(app, static_cast<ButtonId>(c.index));
+    return true;
+}
+
+// The ring around a check box or button that has the keyboard focus, a little outside it.
+void drawFocusRing(App& app, SDL_Renderer* renderer) {
+    if (!app.focusedControl) return;
+    const ControlRef c = *app.focusedControl;
+    SDL_Rect r = c.kind == ControlKind::button ? app.form.buttons[c.index].rect
+                                               : SDL_Rect{app.form.boxes[c.index].rect.x, app.form.boxes[c.index].rect.y,
+                                                          kBoxSize, kBoxSize};
+    r = SDL_Rect{r.x - kFocusRingGap, r.y - kFocusRingGap, r.w + 2 * kFocusRingGap, r.h + 2 * kFocusRingGap};
+    outlineRect(renderer, app.scale.rect(r), kFieldOutlineFocused, kFocusRingWidth * app.scale.lineWidth());
+}
 
 void setColour(SDL_Renderer* renderer, SDL_Color c) { SDL_SetRenderDrawColor(renderer, c.r, c.g, c.b, c.a); }
 
@@ -106,12 +166,9 @@ void handleClick(App& app, int x, int y) {
     }
     focus(app, hit);
 
-    const auto& buttons = app.form.buttons;
-    if (!buttons[kConnect].disabled && hitsScaled(buttons[kConnect].rect, s, x, y)) connect(app);
-    if (!buttons[kDisconnect].disabled && hitsScaled(buttons[kDisconnect].rect, s, x, y)) disconnect(app);
-    if (hitsScaled(buttons[kSend].rect, s, x, y)) send(app);
-    if (hitsScaled(buttons[kSaveLog].rect, s, x, y)) saveAndReport(app, kSaveFailedButtonText);
-    if (hitsScaled(buttons[kClearLog].rect, s, x, y)) app.log.clear();
+    for (ButtonId id : {kConnect, kDisconnect, kSend, kSaveLog, kClearLog}) {
+        if (hitsScaled(app.form.buttons[id].rect, s, x, y)) pressButton(app, id);
+    }
 
     for (Checkbox& box : app.form.boxes) {
         if (checkboxHit(box, x, y, s)) box.ticked = !box.ticked;
@@ -119,9 +176,20 @@ void handleClick(App& app, int x, int y) {
 }
 
 void handleKey(App& app, SDL_Keycode key, std::uint16_t mod) {
+    if ((mod & KMOD_LALT) != 0 && (key == SDLK_c || key == SDLK_d)) {
+        pressButton(app, key == SDLK_c ? kConnect : kDisconnect);
+        return;
+    }
     switch (key) {
         case SDLK_RETURN:
+            if (activateFocused(app)) return;
             if (app.focusedField == kMessageLine) send(app);
+            return;
+        case SDLK_SPACE:
+            activateFocused(app);   // in a field the space arrives as text
+            return;
+        case SDLK_F6:
+            moveFocus(app, (mod & KMOD_SHIFT) != 0 ? -1 : 1);
             return;
         case SDLK_BACKSPACE:
             if (app.focusedField) eraseLastCharacter(app.form.fields[*app.focusedField]);
@@ -158,14 +226,22 @@ bool handleEvent(App& app, const SDL_Event& event) {
             app.log.wheel(event.wheel.y);
             break;
         case SDL_TEXTINPUT:
-            if (app.focusedField) {
+            if (app.focusedField && !app.leftAltDown) {
                 const char* bytes = event.text.text;
                 appendText(app.form.fields[*app.focusedField],
                            std::string_view(bytes, strnlen(bytes, sizeof event.text.text)));
             }
             break;
         case SDL_KEYDOWN:
+            if (event.key.keysym.sym == SDLK_LALT) app.leftAltDown = true;
             handleKey(app, event.key.keysym.sym, event.key.keysym.mod);
+            break;
+        case SDL_KEYUP:
+            if (event.key.keysym.sym == SDLK_LALT) app.leftAltDown = false;
+            break;
+        case SDL_WINDOWEVENT:
+            // Released elsewhere, the key's release never comes here.
+            if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) app.leftAltDown = false;
             break;
         default:
             break;
@@ -213,6 +289,7 @@ void drawFrame(App& app, SDL_Renderer* renderer, text::FontSet& fonts) {
                 break;
         }
     }
+    drawFocusRing(app, renderer);
     drawLog(renderer, fonts, app.log, app.logCache);
 }
 

@@ -47,6 +47,9 @@ struct App {
     std::atomic<bool> connected{false};   // a worker was started and not yet stopped
     bool quitRequested = false;           // ends the loop after the current frame
     std::optional<FieldId> focusedField;  // the field that receives typing
+    // A check box or button under the keyboard focus (F6); never set together with focusedField.
+    std::optional<ControlRef> focusedControl;
+    bool leftAltDown = false;             // Left Alt makes shortcuts, so its letters type nothing
     TickSource ticks;
     LogDrawCache logCache;                // its textures belong to the renderer drawn into
     Scale scale;                          // window pixels per layout pixel; set by setScale
@@ -66,7 +69,14 @@ SendForm sendForm(Form& form);
 // Clear Log and the check boxes, each tested in that order on the widgets as drawn at the app's
 // scale. A click outside every field leaves none focused.
 void handleClick(App& app, int x, int y);
-// One key press with its modifier state (auto-repeats count as presses).
+// One key press with its modifier state (auto-repeats count as presses):
+//   Tab            the next text field (Shift or not), after the last the first; Escape: no focus
+//   F6, Shift+F6   the next or previous control that is drawn, in screen order (kScreenOrder)
+//   Space, Return  toggle the focused check box or press the focused button; Return in the
+//                  message line sends
+//   Backspace      erase the focused field's last character
+//   Ctrl+S, Ctrl+L save the log, clear the log
+//   Alt+C, Alt+D   Connect, Disconnect (Left Alt), wherever the focus is
 void handleKey(App& app, SDL_Keycode key, std::uint16_t mod);
 // Routes one event. Returns false for SDL_QUIT, after which no further queued event is handled.
 bool handleEvent(App& app, const SDL_Event& event);

@@ -42,4 +42,10 @@ Form buildForm(std::uint32_t nodeNumber) {
 
 bool pskFieldsVisible(const Form& form) { return form.boxes[kUseTls].ticked && form.boxes[kTlsPskMode].ticked; }
 
+bool controlShown(const Form& form, const ControlRef& control) {
+    const bool pskField =
+        control.kind == ControlKind::field && (control.index == kPskIdentity || control.index == kPskKey);
+    return !pskField || pskFieldsVisible(form);
+}
+
 }  // namespace vchat

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -179,6 +180,31 @@ inline constexpr DrawItem kDrawOrder[] = {
     {DrawKind::field, kMessageLine},  {DrawKind::button, kSend},
 };
 
+// Every control in screen order, for moving the keyboard focus with F6 and Shift+F6: down the
+// settings panel's three columns, then the destination column, the Hide boxes and the bottom row.
+enum class ControlKind { field, box, button };
+struct ControlRef {
+    ControlKind kind;
+    std::size_t index;
+};
+inline constexpr bool operator==(const ControlRef& a, const ControlRef& b) {
+    return a.kind == b.kind && a.index == b.index;
+}
+inline constexpr bool operator!=(const ControlRef& a, const ControlRef& b) { return !(a == b); }
+inline constexpr ControlRef kScreenOrder[] = {
+    {ControlKind::field, kBrokerHost},    {ControlKind::field, kPort},          {ControlKind::field, kUsername},
+    {ControlKind::field, kPassword},      {ControlKind::field, kRootTopic},     {ControlKind::button, kConnect},
+    {ControlKind::button, kDisconnect},   {ControlKind::field, kFromId},        {ControlKind::field, kGatewayHex},
+    {ControlKind::field, kChannel},       {ControlKind::field, kChannelPsk},    {ControlKind::field, kShortName},
+    {ControlKind::field, kLongName},      {ControlKind::box, kUseTls},          {ControlKind::box, kVerifyServer},
+    {ControlKind::box, kTlsPskMode},      {ControlKind::field, kCaPath},        {ControlKind::field, kPskIdentity},
+    {ControlKind::field, kPskKey},        {ControlKind::box, kDecodeRaw},       {ControlKind::field, kToId},
+    {ControlKind::box, kBroadcast},       {ControlKind::box, kHideNodeinfo},    {ControlKind::box, kHidePosition},
+    {ControlKind::box, kHideTelemetry},   {ControlKind::box, kHideTraceroute},  {ControlKind::button, kSaveLog},
+    {ControlKind::button, kClearLog},     {ControlKind::field, kMessageLine},   {ControlKind::button, kSend},
+};
+static_assert(std::size(kScreenOrder) == kFieldCount + kBoxCount + kButtonCount, "every control once");
+
 // ---- Construction ------------------------------------------------------------------------------------
 
 // FROM_ID: the node number in decimal. GATEWAY_HEX: the same number in lower-case hexadecimal,
@@ -190,7 +216,9 @@ std::string gatewayHexDefault(std::uint32_t nodeNumber);
 Form buildForm(std::uint32_t nodeNumber);
 
 // The TLS-PSK fields are shown only while both Use TLS and TLS-PSK mode are ticked. Hidden, they
-// keep their text and still take clicks and Tab focus.
+// keep their text and still take clicks and Tab focus (but not F6's).
 bool pskFieldsVisible(const Form& form);
+// Whether the control is drawn now: all but the hidden TLS-PSK fields.
+bool controlShown(const Form& form, const ControlRef& control);
 
 }  // namespace vchat

@@ -47,6 +47,8 @@ inline constexpr SDL_Color kButtonText{255, 255, 255, 255};
 inline constexpr SDL_Color kCheckboxFill{20, 30, 60, 255};
 
 inline constexpr int kBoxSize = 20;              // a check box's square, whatever its rect says
+inline constexpr int kFocusRingGap = 3;          // the keyboard focus ring stands this far outside
+inline constexpr int kFocusRingWidth = 2;
 inline constexpr std::uint64_t kCaretBlinkMs = 500;
 inline constexpr int kFieldTextInset = 8;        // left inset of a field's text
 inline constexpr int kFieldTextMinTop = 4;       // text never starts higher than this below the top

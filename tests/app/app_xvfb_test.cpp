@@ -258,5 +258,52 @@ TEST_F(XvfbClient, TypedBrokerConnectsAndSigtermStopsTheConnectionFirst) {
     EXPECT_TRUE(broker->waitForLog("Received DISCONNECT from", 1, 0s)) << broker->log();
 }
 
+// F6 presses from one control to another, passing over the hidden TLS-PSK fields.
+int f6Presses(ControlRef from, ControlRef to) {
+    int position = 0, start = -1, end = -1;
+    for (const ControlRef& c : kScreenOrder) {
+        if (c.kind == ControlKind::field && (c.index == kPskIdentity || c.index == kPskKey)) continue;
+        if (c == from) start = position;
+        if (c == to) end = position;
+        ++position;
+    }
+    return end - start;
+}
+
+TEST_F(XvfbClient, WithKeysOnlyTheFormIsFilledAndConnectSendAndDisconnectArePressed) {
+    std::unique_ptr<testing::Mosquitto> broker = testing::Mosquitto::start();
+    ASSERT_TRUE(broker);
+    testing::Child sub;
+    ASSERT_TRUE(sub.start({"mosquitto_sub", "-h", "127.0.0.1", "-p", broker->portText(), "-t", "#", "-v"}, "", {},
+                          logs.file("sub.out")));
+    startClient();
+    ASSERT_FALSE(HasFailure());
+    auto press = [&](const std::string& key, int times) {
+        for (int i = 0; i < times; ++i) client.key(key);
+    };
+    const ControlRef port{ControlKind::field, kPort}, decodeRaw{ControlKind::box, kDecodeRaw},
+        connect{ControlKind::button, kConnect}, line{ControlKind::field, kMessageLine};
+    client.key("Tab");
+    press("BackSpace", 40);
+    client.type("127.0.0.1");
+    client.key("Tab");
+    press("BackSpace", 10);
+    client.type(broker->portText());
+    press("F6", f6Presses(port, decodeRaw));
+    client.key("space");
+    press("shift+F6", f6Presses(connect, decodeRaw));
+    client.key("Return");
+    ASSERT_TRUE(broker->waitForLog("msh/EU_868/2/json/#", 1, 60s)) << "not connected\n" << broker->log();
+    EXPECT_TRUE(broker->waitForLog("msh/EU_868/2/e/#", 1, 10s)) << "Decode RAW was not ticked\n" << broker->log();
+
+    press("F6", f6Presses(connect, line));
+    client.type("typed without a mouse");
+    client.key("Return");
+    EXPECT_TRUE(testing::waitForText(logs.file("sub.out"), "typed without a mouse", 1, 30s)) << readFile(logs.file("sub.out"));
+    client.key("alt+d");
+    EXPECT_TRUE(broker->waitForLog("Received DISCONNECT from", 1, 30s)) << broker->log();
+    EXPECT_EQ(client.quit(60s), std::optional<int>(0)) << client.output();
+}
+
 }  // namespace
 }  // namespace vchat

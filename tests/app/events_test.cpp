@@ -315,6 +315,107 @@ TEST_F(Events, ConnectAndSendReadTheirOwnFields) {
     EXPECT_EQ(&sf.broadcast, &f.boxes[kBroadcast].ticked);
 }
 
+// Where the keyboard focus is, as a control: a field, a check box, a button or nothing.
+std::optional<ControlRef> keyFocusOf(const App& app) {
+    const std::optional<FieldId> field = focusOf(app);
+    if (field) {
+        EXPECT_FALSE(app.focusedControl.has_value()) << "a field and a control both focused";
+        return ControlRef{ControlKind::field, *field};
+    }
+    return app.focusedControl;
+}
+
+TEST_F(Events, F6WalksEveryDrawnControlInScreenOrderAndShiftF6WalksBack) {
+    for (bool pskShown : {false, true}) {
+        app.form.boxes[kUseTls].ticked = app.form.boxes[kTlsPskMode].ticked = pskShown;
+        std::vector<ControlRef> want;
+        for (const ControlRef& c : kScreenOrder) {
+            const bool psk = c.kind == ControlKind::field && (c.index == kPskIdentity || c.index == kPskKey);
+            if (pskShown || !psk) want.push_back(c);
+        }
+        send(keyDown(SDLK_ESCAPE));
+        std::vector<ControlRef> forward, backward;
+        for (std::size_t i = 0; i < want.size() + 1; ++i) {   // one more: round the end to the first
+            send(keyDown(SDLK_F6));
+            forward.push_back(keyFocusOf(app).value_or(ControlRef{ControlKind::field, 99}));
+        }
+        EXPECT_EQ(forward.back(), want.front());
+        forward.pop_back();
+        EXPECT_TRUE(forward == want) << "PSK fields shown: " << pskShown;
+        send(keyDown(SDLK_ESCAPE));
+        for (std::size_t i = 0; i < want.size(); ++i) {
+            send(keyDown(SDLK_F6, KMOD_LSHIFT));
+            backward.insert(backward.begin(), keyFocusOf(app).value_or(ControlRef{ControlKind::field, 99}));
+        }
+        EXPECT_TRUE(backward == want) << "PSK fields shown: " << pskShown;
+    }
+    // From a field that Tab or a click focused, F6 goes on from there.
+    click(app.form.fields[kRootTopic].rect);
+    send(keyDown(SDLK_F6));
+    EXPECT_EQ(keyFocusOf(app), (ControlRef{ControlKind::button, kConnect}));
+    // Tab and Escape keep their effects: Tab from a button goes to the first field.
+    send(keyDown(SDLK_TAB));
+    EXPECT_EQ(focusOf(app), kBrokerHost);
+    send(keyDown(SDLK_F6));
+    send(keyDown(SDLK_ESCAPE));
+    EXPECT_EQ(keyFocusOf(app), std::nullopt);
+}
+
+TEST_F(Events, SpaceAndReturnToggleTheFocusedBoxAndPressTheFocusedButton) {
+    auto focusOn = [&](ControlRef target) {
+        send(keyDown(SDLK_ESCAPE));
+        for (std::size_t i = 0; i < std::size(kScreenOrder) && keyFocusOf(app) != target; ++i) send(keyDown(SDLK_F6));
+        ASSERT_EQ(keyFocusOf(app), target);
+    };
+    focusOn({ControlKind::box, kDecodeRaw});
+    for (SDL_Keycode key : {SDLK_SPACE, SDLK_RETURN}) {
+        const bool before = app.form.boxes[kDecodeRaw].ticked;
+        send(keyDown(key));
+        EXPECT_NE(app.form.boxes[kDecodeRaw].ticked, before) << SDL_GetKeyName(key);
+    }
+    std::vector<std::string> before;
+    for (const TextField& f : app.form.fields) before.push_back(f.text);
+    send(textInput(" "));   // the space's own text goes nowhere
+    for (std::size_t i = 0; i < kFieldCount; ++i) EXPECT_EQ(app.form.fields[i].text, before[i]) << kFieldTable[i].caption;
+
+    focusOn({ControlKind::button, kClearLog});
+    for (SDL_Keycode key : {SDLK_SPACE, SDLK_RETURN}) {
+        app.log.append("a line");
+        send(keyDown(key));
+        EXPECT_TRUE(app.log.lines.empty()) << SDL_GetKeyName(key);
+    }
+    // A disabled button takes the focus but not the press.
+    focusOn({ControlKind::button, kDisconnect});
+    send(keyDown(SDLK_RETURN));
+    EXPECT_TRUE(app.form.buttons[kDisconnect].disabled);
+    EXPECT_FALSE(app.connected.load());
+    // A click ends the keyboard's focus on a control, as it ends a field's.
+    send(clickAt(900, 30));
+    EXPECT_EQ(keyFocusOf(app), std::nullopt);
+}
+
+TEST_F(Events, LeftAltLettersAreShortcutsAndTypeNothing) {
+    click(app.form.fields[kRootTopic].rect);
+    SDL_Event altDown = keyDown(SDLK_LALT, KMOD_LALT), altUp = altDown;
+    altUp.type = SDL_KEYUP;
+    send(altDown);
+    send(keyDown(SDLK_d, KMOD_LALT));   // Disconnect is disabled: nothing
+    send(textInput("d"));
+    send(altUp);
+    EXPECT_EQ(app.form.fields[kRootTopic].text, std::string(kDefaultRootTopic));
+    EXPECT_FALSE(app.connected.load());
+    send(textInput("d"));
+    EXPECT_EQ(app.form.fields[kRootTopic].text, std::string(kDefaultRootTopic) + "d");
+    // A window that loses the focus while Left Alt is down never hears it released.
+    send(altDown);
+    SDL_Event lost{};
+    lost.type = SDL_WINDOWEVENT;
+    lost.window.event = SDL_WINDOWEVENT_FOCUS_LOST;
+    send(lost);
+    send(textInput("e"));
+    EXPECT_EQ(app.form.fields[kRootTopic].text, std::string(kDefaultRootTopic) + "de");
+}
+
 // SDL's event queue needs the video subsystem; the dummy driver needs no display.
 class QueuedEvents : public Events {
 protected:

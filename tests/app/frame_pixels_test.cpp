@@ -122,6 +122,25 @@ TEST_F(FramePixels, FocusedFieldAndCaretFollowTheClock) {
     expectColour(r.x + w + 10, midY, kFieldFillFocused, "right of the moved caret");
 }
 
+TEST_F(FramePixels, AButtonOrBoxWithTheKeyboardFocusHasARing) {
+    const SDL_Rect connect = app.form.buttons[kConnect].rect;
+    const SDL_Rect box = app.form.boxes[kUseTls].rect;
+    auto ringAround = [&](int x, int y) {
+        return sameRgb(pixel(x - 3, y - 3), kFieldOutlineFocused) && sameRgb(pixel(x - 2, y - 2), kFieldOutlineFocused) &&
+               sameRgb(pixel(x - 4, y - 4), kPalette.panel);
+    };
+    draw();
+    EXPECT_FALSE(ringAround(connect.x, connect.y));
+    for (int i = 0; i < 6; ++i) handleKey(app, SDLK_F6, KMOD_NONE);   // five fields, then Connect
+    draw();
+    EXPECT_TRUE(ringAround(connect.x, connect.y)) << "ring around the focused Connect";
+    expectColour(connect.x + 2, connect.y + 2, kPalette.accent, "the button itself unchanged");
+    for (int i = 0; i < 8; ++i) handleKey(app, SDLK_F6, KMOD_NONE);   // on to Use TLS
+    draw();
+    EXPECT_FALSE(ringAround(connect.x, connect.y)) << "the ring moves on";
+    EXPECT_TRUE(ringAround(box.x, box.y)) << "ring around the focused check box";
+}
+
 TEST_F(FramePixels, TlsPskFieldsDrawnOnlyWithBothBoxes) {
     const SDL_Rect r = app.form.fields[kPskIdentity].rect;
     draw();
