@@ -14,6 +14,17 @@ namespace {
 
 using testing::sameRgb;
 
+class ScaledFrame : public testing::SdlTest {
+protected:
+    void TearDown() override {
+        resetLogDrawCache(app.logCache);
+        SdlTest::TearDown();
+    }
+    std::uint64_t now = 0;
+    App app{1128103180, [this] { return now; }};
+};
+
+#ifndef _WIN32   // the hash is of Debian's FreeType; the Windows build brings its own
 std::uint64_t fnv1a(const void* data, std::size_t size) {
     std::uint64_t h = 1469598103934665603ull;
     for (std::size_t i = 0; i < size; ++i) h = (h ^ static_cast<const Uint8*>(data)[i]) * 1099511628211ull;
@@ -31,17 +42,6 @@ void fillState(App& app) {
     handleClick(app, 30, 60);   // Broker Host
 }
 
-class ScaledFrame : public testing::SdlTest {
-protected:
-    void TearDown() override {
-        resetLogDrawCache(app.logCache);
-        SdlTest::TearDown();
-    }
-    std::uint64_t now = 0;
-    App app{1128103180, [this] { return now; }};
-};
-
-#ifndef _WIN32   // the hash is of Debian's FreeType; the Windows build brings its own
 TEST_F(ScaledFrame, AtOneToOneEveryPixelIsTheOneDrawnBeforeThereWasAScale) {
     setScale(app, Scale{});
     fillState(app);
