@@ -111,3 +111,32 @@ check() {   # description, command...
     failed=$(( failed + 1 ))
   fi
 }
+
+# The centre of every widget of the form, by name, in layout coordinates: what the widget-centres
+# tool (tools/widget-centres, built with the client) prints. PROGRAM is the tool; a WRAPPER runs it
+# (wine for the Windows build). Returns 1, saying why, when the tool is missing or prints nothing.
+declare -A widget_centre=()
+load_widget_centres() {   # program, wrapper...
+  local program="$1" name x y; shift
+  if [ ! -f "$program" ]; then
+    echo "no $program: build the widget-centres target (cmake --build <build dir> --target widget-centres)" >&2
+    return 1
+  fi
+  widget_centre=()
+  while read -r name x y; do
+    [ -n "$name" ] && widget_centre[$name]="$x ${y%$'\r'}"
+  done < <("$@" "$program")
+  if [ ${#widget_centre[@]} -eq 0 ]; then
+    echo "$program printed no widget centres" >&2
+    return 1
+  fi
+}
+
+# "X Y" of widget NAME, from load_widget_centres; returns 1, saying so, for a name it does not know.
+centre_of() {   # name
+  if [ -z "${widget_centre[$1]:-}" ]; then
+    echo "no widget named $1 among the widget centres" >&2
+    return 1
+  fi
+  echo "${widget_centre[$1]}"
+}
