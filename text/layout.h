@@ -2,7 +2,8 @@
 // sight: split a string into clusters of at most kMaxClusterPoints code points, each with its font
 // slot, script and bidi level (itemize); break the clusters into rows at a pixel width (wrapRows);
 // order each row's runs for display (visualRuns). Widths come from a callback, so every step is
-// tested on strings and numbers; no width call is handed more than kMaxMeasuredClusters clusters.
+// tested on strings and numbers; wrapRows and widthInPieces hand a width call at most
+// kMaxMeasuredClusters clusters.
 //
 // Right-to-left: a paragraph takes its direction from its first strong letter (left to right when
 // there is none); levels follow the bidi algorithm, so numbers inside right-to-left text stay left
