@@ -132,7 +132,8 @@ SurfacePtr topLeftView(SDL_Surface* whole, int w, int h) {
     return view;
 }
 
-// Renders the line once and records its height and the texture of its visible part.
+// Renders the line and records its height and the texture of its visible part. A line drawn while
+// the frame's new-emoji budget ran out is marked provisional and rendered again in a later frame.
 void renderLine(FrameContext& context, const LogLine& line, LogLineImage& image) {
     ++context.cache.renderCount;
     image.renderedInFrame = context.cache.frame;

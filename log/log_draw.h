@@ -3,7 +3,8 @@
 //
 // Sections: colours and geometry; the layout walks (pure, no SDL calls); the per-line cache; drawLog.
 //
-// What is shown each frame (the cache only changes how fast, never what):
+// What is shown each frame (the cache only changes how fast, never what; the one exception is a line
+// with more new emoji than kNewEmojiCellsPerFrame, shown without the rest until a later frame has them):
 //   1. fill `rect` with kLogBackground, outline it with kLogBorder;
 //   2. end = lines - scroll (never below 0); walking back from end - 1, add each line's height until
 //      the sum would pass rect.h - 8; the first line that does not fit, and all before it, are left out;

@@ -2,8 +2,8 @@
 //
 // Sockets stay non-blocking for their whole life; every wait goes through waitSocket, so the
 // connection's StopSignal ends any of them at once. Error convention of this layer: bool for "did it
-// all happen", an IoResult for reads and waits so that "nothing yet" is never confused with a closed
-// or broken connection. Nothing here writes to the log.
+// all happen", an IoResult for reads (and waitReadable) and a WaitResult for waitToRead, so that
+// "nothing yet" is never confused with a closed or broken connection. Nothing here writes to the log.
 #pragma once
 
 #include <openssl/ssl.h>
@@ -110,7 +110,8 @@ IoResult recvSome(BrokerConnection& conn, char* dst, std::size_t n);
 // still arriving is no such byte: the wait is then for the rest of it on the socket.
 WaitResult waitToRead(const BrokerConnection& conn, WaitFor direction, Deadline deadline,
                       const StopSignal* wake = nullptr);
-// waitToRead for reading, as an IoResult: Ok, NotReady on time-out, Stopped, Error.
+// waitToRead for reading, as an IoResult: Ok, NotReady on time-out, Stopped, Error. The packet
+// reader calls waitToRead itself; this form is for callers that only want to know whether to read.
 IoResult waitReadable(BrokerConnection& conn, int timeoutMs);
 // Shuts TLS down (without waiting for the peer) and closes the socket. Safe to call twice.
 void closeConnection(BrokerConnection& conn);

@@ -7,10 +7,14 @@
 // is reported once in the log and closed, and the thread then only waits for stop. Queued items
 // survive all of this and go out with the next connection, in order.
 //
+// A received message whose topic and payload together pass the size limit (setMaxMessageSize) is
+// read through without being kept and logged as one "dropped message" line; the ones after it are
+// handled as usual.
+//
 // Queueing wakes the thread: whatever it waits for in its read turn, an item goes out at once, in
 // queue order. queueMutex guards the outgoing queue only: the worker holds it to look at or remove
-// the front item, never across a socket write or a log append. Lock order, where both are ever
-// held: queueMutex first, then the LogView's mutex.
+// the front item, never across a socket write or a log append, so the thread never holds it
+// together with the LogView's mutex. Should anything hold both, queueMutex comes first.
 #pragma once
 
 #include <atomic>
@@ -96,7 +100,7 @@ public:
     bool running() const { return running_.load(); }
     // Items waiting in the outgoing queue (tests, diagnostics).
     std::size_t queuedCount() const;
-    // PUBLISH packets handed to handlePublish since construction.
+    // PUBLISH packets handed to publishLine since construction (dropped oversized ones not counted).
     std::uint64_t publishesHandled() const { return publishesHandled_.load(); }
 
 private:

@@ -1,7 +1,9 @@
-// TLS layer.
+// TLS layer: tlsConnect and what it needs.
 //
-// Sections: error texts; small helpers (hex, error texts, the socket BIO, the PSK check); the PSK
-// callback; tlsConnect.
+// Sections: small helpers (error texts, the host check, the socket BIO, the check that a handshake
+// was keyed by the pre-shared key); public helpers (SslDeleter, hexToBytes, sslErrorText, the PSK
+// callback); tlsConnect. In PSK mode that check runs once the handshake is done and before any
+// application byte, since TLS 1.3 lets a broker without the key finish with a certificate.
 #include "mqtt/tls.h"
 
 #include <openssl/crypto.h>

@@ -4,7 +4,7 @@
 // returns a byte count or -1. Nothing here writes to the log and no exception leaves this header's
 // functions.
 //
-// What the byte operations (sendRaw, recvSome, waitReadable, closeConnection) may rely on for a
+// What the byte operations (sendRaw, recvSome, waitToRead, closeConnection) may rely on for a
 // connection filled by tlsConnect:
 //  - the socket stays non-blocking and the SSL object reads and writes it through a socket BIO
 //    whose writes go through sendSome: a write to a peer that has gone fails and never raises

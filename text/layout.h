@@ -1,7 +1,9 @@
 // Text layout in fixed steps, each a plain function of the one before, with no font or pixel in
-// sight: split a string into clusters, each with its font slot, script and bidi level (itemize);
-// break the clusters into rows at a pixel width (wrap); order each row's runs for display (reorder).
-// Widths come from a callback, so every step is tested on strings and numbers.
+// sight: split a string into clusters of at most kMaxClusterPoints code points, each with its font
+// slot, script and bidi level (itemize); break the clusters into rows at a pixel width (wrapRows);
+// order each row's runs for display (visualRuns). Widths come from a callback, so every step is
+// tested on strings and numbers; wrapRows and widthInPieces hand a width call at most
+// kMaxMeasuredClusters clusters.
 //
 // Right-to-left: a paragraph takes its direction from its first strong letter (left to right when
 // there is none); levels follow the bidi algorithm, so numbers inside right-to-left text stay left

@@ -141,7 +141,9 @@ int clampedInt(std::int64_t v) { return static_cast<int>(std::clamp<std::int64_t
 // row's size, made once per font and cluster. Such fonts neither kern nor join across clusters, so a
 // run of them is its cells side by side; their glyphs keep their own colours, so the text colour
 // plays no part. Decoding a strike's glyph is most of what an emoji costs: it is done once, for the
-// measure and every draw after it. Null when the cluster draws nothing.
+// measure and every draw after it. Null when the cluster draws nothing, or when its cell is new and
+// the caller's budget of new cells (FontSet::newCellBudget) is spent: cellsDeferred then tells the
+// caller that the text was drawn without it.
 SDL_Surface* scaledCell(FontSet& fonts, TTF_Font* font, const OpenFont& open, int slot, std::string_view cluster) {
     std::string key(reinterpret_cast<const char*>(&slot), sizeof slot);
     key.append(cluster);

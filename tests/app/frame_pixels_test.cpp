@@ -38,8 +38,7 @@ TEST_F(FramePixels, IdleFrameIsTheSameWithTheSystemsFallbackFonts) {
     SDL_RenderFlush(renderer.get());
     const std::string before(static_cast<const char*>(surface->pixels), surface->pitch * surface->h);
     resetLogDrawCache(app.logCache);
-    text::FontSet withFallbacks =
-        text::makeFontSet(font.get(), testing::kFontPath, 16, text::findFallbackFonts("DejaVu Sans Mono"));
+    text::FontSet withFallbacks = testing::fontSetOn(font.get(), testing::Fallbacks::system);
     drawFrame(app, renderer.get(), withFallbacks);
     SDL_RenderFlush(renderer.get());
     resetLogDrawCache(app.logCache);

@@ -11,7 +11,7 @@
 #include "app/form.h"
 #include "app/widgets.h"
 #include "text/font_set.h"
-#include "tests/support/sdl_support.h"
+#include "tests/support/fonts.h"
 
 namespace vchat::testing {
 
@@ -21,9 +21,9 @@ protected:
     void SetUp() override {
         startSdlAndTtf();
         if (HasFatalFailure()) return;
-        font.reset(TTF_OpenFont(kFontPath, 16));   // the program's size
-        ASSERT_TRUE(font) << "the tests need " << kFontPath << ": " << SDL_GetError();
-        fonts = text::makeFontSet(font.get(), kFontPath, 16, {});   // no fallbacks: today's pixels
+        font = openMainFont();
+        ASSERT_TRUE(font) << "the tests need " << kFontPath << ": " << TTF_GetError();
+        fonts = fontSetOn(font.get(), Fallbacks::none);   // today's pixels
         surface.reset(SDL_CreateRGBSurfaceWithFormat(0, kWindowWidth, kWindowHeight, 32, SDL_PIXELFORMAT_ARGB8888));
         ASSERT_TRUE(surface) << SDL_GetError();
         renderer.reset(SDL_CreateSoftwareRenderer(surface.get()));

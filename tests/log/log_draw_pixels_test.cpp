@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "tests/log/log_fixtures.h"
-#include "tests/support/sdl_support.h"
+#include "tests/support/fonts.h"
 #include "text/font_set.h"
 
 namespace vchat {
@@ -142,7 +142,7 @@ protected:
     static void TearDownTestSuite() { testing::stopSdlAndTtf(); }
 
     void SetUp() override {
-        font.reset(TTF_OpenFont(kFontPath, 16));
+        font = testing::openMainFont();
         ASSERT_TRUE(font) << TTF_GetError();
         ASSERT_TRUE(plain.renderer && cached.renderer) << SDL_GetError();
         ASSERT_EQ(plain.format(), cached.format());
@@ -291,7 +291,7 @@ TEST_P(LogDrawPixels, SameAsPlainWhenFontRendererOrWidthChanges) {
     TTF_SetFontStyle(font.get(), TTF_STYLE_NORMAL);
     EXPECT_TRUE(sameAsPlain());
 
-    FontPtr small(TTF_OpenFont(kFontPath, 11));
+    FontPtr small = testing::openMainFont(11);
     ASSERT_TRUE(small);
     EXPECT_TRUE(sameAsPlain(small.get()));
     EXPECT_TRUE(sameAsPlain());
@@ -532,7 +532,7 @@ TEST_P(LogDrawFlood, LinesOfManyBreaksShowTheSame) {
 // Around the number of breaks at which a line starts being cut short, for areas and fonts of other
 // heights: the part rendered must still cover everything that can show.
 TEST_P(LogDrawFlood, BreaksAroundWhereLinesAreCut) {
-    FontPtr small(TTF_OpenFont(kFontPath, 11));
+    FontPtr small = testing::openMainFont(11);
     FontPtr proportional(TTF_OpenFont(kProportionalFontPath, 23));
     ASSERT_TRUE(small && proportional);
     struct Setting {

@@ -9,7 +9,7 @@
 #include <SDL_ttf.h>
 
 #include "tests/support/hostile_texts.h"
-#include "tests/support/real_fonts.h"
+#include "tests/support/fonts.h"
 #include "tests/support/test_platform.h"
 #include "text/text_render.h"
 

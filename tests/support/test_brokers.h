@@ -1,7 +1,7 @@
 // The brokers of the worker's tests that are built for Linux and for Windows alike: on Linux each
 // is a mosquitto this helper starts on 127.0.0.1; the Windows build, run under wine by
 // scripts/test-windows, uses the mosquitto brokers that script started and named in the environment.
-// One source file per platform (test_brokers_posix.cpp, test_brokers_win32.cpp).
+// One source file (test_brokers.cpp): the settings of each kind are the same on both platforms.
 #pragma once
 
 #include <chrono>

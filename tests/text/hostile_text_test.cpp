@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/support/hostile_texts.h"
-#include "tests/support/real_fonts.h"
+#include "tests/support/fonts.h"
 #include "tests/support/test_platform.h"
 
 namespace vchat::text {

@@ -12,11 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/real_fonts.h"
+#include "tests/support/fonts.h"
 
 namespace vchat::text {
 namespace {
 
+using testing::Fallbacks;
+using testing::fontSetOn;
 using testing::kFontPath;
 using sdl::SurfacePtr;
 
@@ -62,7 +64,7 @@ TEST_F(TextRender, MainFontTextIsTheFontRenderersOwnAtEveryWidth) {
 }
 
 TEST_F(TextRender, EachScriptDrawsDistinctShapesNotTheMissingGlyphBox) {
-    FontSet bare = makeFontSet(main.get(), kFontPath, 16, {});
+    FontSet bare = fontSetOn(main.get(), Fallbacks::none);
     SurfacePtr box = renderText(bare, "\xF4\x8F\xBF\xBD", kWhite);   // a private-use code point no font has
     ASSERT_TRUE(box);
     const std::pair<const char*, const char*> samples[] = {
@@ -145,7 +147,7 @@ TEST_F(TextRender, ArabicLettersJoin) {
 }
 
 TEST_F(TextRender, WithoutFallbacksBoxesAsBeforeAndNoSearchPerFrame) {
-    FontSet bare = makeFontSet(main.get(), kFontPath, 16, {});
+    FontSet bare = fontSetOn(main.get(), Fallbacks::none);
     const std::string mixed = "\xE4\xB8\xAD\xE6\x96\x87 ok \xF0\x9F\x98\x80";
     SurfacePtr own(TTF_RenderUTF8_Blended(main.get(), mixed.c_str(), kWhite));
     EXPECT_TRUE(samePixels(renderText(bare, mixed, kWhite).get(), own.get()));
