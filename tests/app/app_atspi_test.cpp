@@ -93,5 +93,16 @@ TEST_F(AtspiClient, NoAtBridgeKeepsTheClientOffTheBus) {
     runProbe("1", {"window without the bridge", "off the bus", "quit"}, "no-bridge");
 }
 
+// Orca 43 itself: the focused field and a new chat line are among what it says.
+TEST_F(AtspiClient, OrcaSpeaksTheFocusedFieldAndANewChatLine) {
+    if (!onPath("orca")) GTEST_SKIP() << "orca is not installed (scripts/install-deps installs it)";
+    std::unique_ptr<testing::Mosquitto> broker = testing::Mosquitto::start();
+    ASSERT_TRUE(broker);
+    runProbe(broker->portText(),
+             {"orca started", "orca speaks the focused field", "orca speaks the status line",
+              "orca speaks the chat line", "quit"},
+             "orca");
+}
+
 }  // namespace
 }  // namespace vchat

@@ -7,6 +7,7 @@
 #
 # Usage: atspi_probe.py CLIENT DIR DISPLAY BROKER_PORT [no-bridge]   (DIR holds the client's font)
 # With no-bridge the client runs with NO_AT_BRIDGE=1: its window comes up, it stays off the bus.
+# With orca, Orca itself runs beside the client and what it would say is read from its debug file.
 
 import os
 import signal
@@ -27,6 +28,7 @@ warnings.filterwarnings('ignore', category=DeprecationWarning)
 
 CLIENT, DIR, DISPLAY, PORT = sys.argv[1:5]
 NO_BRIDGE = sys.argv[5:6] == ['no-bridge']
+WITH_ORCA = sys.argv[5:6] == ['orca']
 TITLE = 'Veldra MQTT Chat'
 TOPIC = 'msh/EU_868/2/json/LongFast/!0000abcd'
 failures = []
@@ -169,6 +171,57 @@ def idle_cpu_percent(pid, seconds):
     return 100.0 * (cpu_seconds(pid) - before) / (time.monotonic() - start)
 
 
+def orca_checks(client):
+    """Orca writes its debug file in blocks, so it is read once Orca has ended; our own listener
+    says when each step has happened, and Orca is given time to say it."""
+    debug = os.path.join(DIR, 'orca.debug')
+    home = os.path.join(DIR, 'home')
+    os.makedirs(home, exist_ok=True)
+    orca = subprocess.Popen(['orca', '--replace', '--debug-file=' + debug],
+                            env=dict(os.environ, DISPLAY=DISPLAY, HOME=home, GSETTINGS_BACKEND='memory'),
+                            stdout=open(os.path.join(DIR, 'orca.out'), 'w'), stderr=subprocess.STDOUT)
+    children.append(orca)
+    desktop_names = lambda: {desktop_app.get_name() for desktop_app in  # noqa: E731
+                             [Atspi.get_desktop(0).get_child_at_index(i)
+                              for i in range(Atspi.get_desktop(0).get_child_count())] if desktop_app}
+    check('orca started', wait_for(lambda: {'orca', TITLE} <= desktop_names(), 60), repr(desktop_names()))
+    pump(3)
+    events = Events()
+    window = run(['xdotool', 'search', '--onlyvisible', '--name', '^%s$' % TITLE], capture_output=True,
+                 text=True).stdout.split()
+    run(['xdotool', 'windowfocus', '--sync', window[0]])
+    run(['xdotool', 'mousemove', '--window', window[0], '700', '20'])
+    pump(1)
+    key('Tab')
+    wait_for(lambda: events.of('object:state-changed:focused', 'Broker Host'), 10)
+    pump(3)
+    run(['xdotool', 'key', '--delay', '4', '--repeat', '40', 'BackSpace'], check=True)
+    type_text('127.0.0.1')
+    key('Tab')
+    run(['xdotool', 'key', '--delay', '4', '--repeat', '10', 'BackSpace'], check=True)
+    type_text(PORT)
+    key('Escape', 'alt+c')
+    shown = lambda what: any(what in t for t in events.spoken()[0])  # noqa: E731
+    wait_for(lambda: shown('Connected to broker.'), 30)
+    pump(3)
+    publish(b'{"from":1234,"type":"text","payload":{"text":"hello orca"}}')
+    wait_for(lambda: shown('hello orca'), 20)
+    pump(3)
+    orca.send_signal(signal.SIGINT)
+    try:
+        orca.wait(30)
+    except subprocess.TimeoutExpired:
+        orca.kill()
+    with open(debug, errors='replace') as f:
+        said = [line.split("SPEECH OUTPUT: '", 1)[1].split("'{", 1)[0] for line in f if "SPEECH OUTPUT: '" in line]
+    measure('orca_said', repr(said))
+    check('orca speaks the focused field', any(t.startswith('Broker Host entry') for t in said), repr(said))
+    check('orca speaks the status line', any('Connected to broker.' in t for t in said), repr(said))
+    check('orca speaks the chat line', any('Message from !000004d2: hello orca' in t for t in said), repr(said))
+    client.send_signal(signal.SIGTERM)
+    check('quit', client.wait(30) == 0, 'exit status %r' % client.poll())
+
+
 def main():
     if not start_bus():
         check('accessibility bus', False, 'at-spi-bus-launcher did not answer')
@@ -189,6 +242,9 @@ def main():
         measure('idle_cpu_percent_no_bridge', '%.1f' % cpu)
         client.send_signal(signal.SIGTERM)
         check('quit', client.wait(30) == 0, 'exit status %r' % client.poll())
+        return
+    if WITH_ORCA:
+        orca_checks(client)
         return
     app = None
     end = time.monotonic() + 60
