@@ -7,6 +7,7 @@
 
 #include "actions/connect_action.h"
 #include "actions/send_action.h"
+#include "app/speech_policy.h"
 #include "log/log_file.h"
 
 namespace vchat {
@@ -82,6 +83,12 @@ void moveFocus(App& app, int step) {
     }
 }
 
+void toggleSpeaking(App& app) {
+    if (!app.screenReader) return;   // without one, F8 stays a key that does nothing
+    app.speakNewLines = !app.speakNewLines;
+    app.log.append(app.speakNewLines ? access::kSpeakingOnText : access::kSpeakingOffText);
+}
+
 void pressButton(App& app, ButtonId id) {
     if (app.form.buttons[id].disabled) return;
     switch (id) {
@@ -125,6 +132,14 @@ void drawFieldWithCaption(App& app, SDL_Renderer* renderer, text::FontSet& fonts
 Rect toLogRect(const SDL_Rect& r) { return Rect{r.x, r.y, r.w, r.h}; }
 
 }  // namespace
+
+void activateControl(App& app, const ControlRef& control) {
+    switch (control.kind) {
+        case ControlKind::field: focus(app, static_cast<FieldId>(control.index)); break;
+        case ControlKind::box: app.form.boxes[control.index].ticked = !app.form.boxes[control.index].ticked; break;
+        case ControlKind::button: pressButton(app, static_cast<ButtonId>(control.index)); break;
+    }
+}
 
 ConnectForm connectForm(Form& f) {
     auto text = [&f](FieldId id) -> std::string& { return f.fields[id].text; };
@@ -203,6 +218,9 @@ void handleKey(App& app, SDL_Keycode key, std::uint16_t mod) {
         case SDLK_ESCAPE:
             focus(app, std::nullopt);
             return;
+        case SDLK_F8:
+            toggleSpeaking(app);
+            return;
         case SDLK_s:
             if (ctrlHeld(mod)) saveAndReport(app, kSaveFailedKeyText);
             return;
@@ -242,6 +260,8 @@ bool handleEvent(App& app, const SDL_Event& event) {
         case SDL_WINDOWEVENT:
             // Released elsewhere, the key's release never comes here.
             if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) app.leftAltDown = false;
+            if (event.window.event == SDL_WINDOWEVENT_FOCUS_GAINED) app.windowActive = true;
+            if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) app.windowActive = false;
             break;
         default:
             break;
@@ -309,7 +329,7 @@ FrameInputs frameInputs(const App& app) {
     return inputs;
 }
 
-void runMainLoop(App& app, SDL_Renderer* renderer, text::FontSet& fonts) {
+void runMainLoop(App& app, SDL_Renderer* renderer, text::FontSet& fonts, const LoopHooks& hooks) {
     std::optional<FrameInputs> shown;
     while (!app.quitRequested) {
         const std::uint64_t frameStart = SDL_GetTicks64();
@@ -321,10 +341,14 @@ void runMainLoop(App& app, SDL_Renderer* renderer, text::FontSet& fonts) {
             SDL_RenderPresent(renderer);
             shown = inputs;
         }
+        if (hooks.afterFrame) hooks.afterFrame(app);
         // The synchronised present paces the loop on a real display; where it returns at once, this
         // keeps an idle window from redrawing as fast as the machine allows.
         const std::uint32_t wait = frameWaitMs(SDL_GetTicks64() - frameStart);
-        if (wait > 0) SDL_Delay(wait);
+        if (wait > 0) {
+            if (hooks.wait) hooks.wait(wait);
+            else SDL_Delay(wait);
+        }
     }
 }
 

@@ -53,6 +53,12 @@ struct App {
     TickSource ticks;
     LogDrawCache logCache;                // its textures belong to the renderer drawn into
     Scale scale;                          // window pixels per layout pixel; set by setScale
+
+    // Screen reader support (app/access_bridge.h): whether a bridge runs, whether the window has
+    // the keyboard focus, and whether new log lines are spoken (F8, only while a bridge runs).
+    bool screenReader = false;
+    bool windowActive = false;
+    bool speakNewLines = true;
 };
 
 // Draws and hit-tests the window at `scale` from now on; the log area is scaled with it. Before
@@ -77,7 +83,11 @@ void handleClick(App& app, int x, int y);
 //   Backspace      erase the focused field's last character
 //   Ctrl+S, Ctrl+L save the log, clear the log
 //   Alt+C, Alt+D   Connect, Disconnect (Left Alt), wherever the focus is
+//   F8             new log lines spoken or not, said by a log line (only with a screen reader)
 void handleKey(App& app, SDL_Keycode key, std::uint16_t mod);
+// What a click on the control does (a button pressed, a box toggled, a field focused); how a
+// screen reader's action reaches it.
+void activateControl(App& app, const ControlRef& control);
 // Routes one event. Returns false for SDL_QUIT, after which no further queued event is handled.
 bool handleEvent(App& app, const SDL_Event& event);
 // Handles every queued event, stopping right after an SDL_QUIT. Returns how many it handled.
@@ -112,10 +122,16 @@ struct FrameInputs {
 // Takes the log's lock briefly.
 FrameInputs frameInputs(const App& app);
 
+// What a screen reader bridge adds to the loop; empty, the loop runs as without one.
+struct LoopHooks {
+    std::function<void(App&)> afterFrame;          // each pass, after the frame is drawn or skipped
+    std::function<void(std::uint32_t ms)> wait;    // instead of SDL_Delay, answering requests meanwhile
+};
+
 // Until quit is requested: drains events, draws and presents a frame, waits out a fast frame.
 // A frame that would repeat the one on screen exactly (no event handled, same FrameInputs) is not
 // drawn again, so an idle window costs next to nothing on displays whose present does not wait.
-void runMainLoop(App& app, SDL_Renderer* renderer, text::FontSet& fonts);
+void runMainLoop(App& app, SDL_Renderer* renderer, text::FontSet& fonts, const LoopHooks& hooks = {});
 
 // At exit: stops and joins the worker if a Connect started it; the buttons are left as they are.
 // Then drops the log's textures, which must go before the renderer does.

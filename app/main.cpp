@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "app/access_bridge.h"
 #include "app/app.h"
 #include "app/desktop.h"
 #include "app/window_fit.h"
@@ -98,7 +99,10 @@ int main(int, char*[]) {
     vchat::App app(static_cast<std::uint32_t>(nodeNumber));
     vchat::setScale(app, fit.scale);
     SDL_StartTextInput();
-    vchat::runMainLoop(app, renderer.get(), fonts);
+    // Screen readers, where an accessibility bus is there; otherwise the loop runs as it always did.
+    const vchat::LoopHooks access = vchat::startAccessBridge(app, window.get());
+    vchat::runMainLoop(app, renderer.get(), fonts, access);
+    vchat::stopAccessBridge();
 
     // The worker thread ends before any SDL object goes; the app's own memory goes last.
     vchat::shutDownApp(app);
