@@ -584,9 +584,13 @@ LoopHooks startAccessBridge(App& app, SDL_Window* window) {
     b->shown = snapshotOf(*b);
     b->root = makeObject(g_windowType, kRootSlot, ATK_ROLE_APPLICATION, b->title, nullptr);
     b->frame = makeObject(g_windowType, kFrameSlot, ATK_ROLE_FRAME, b->title, b->root);
+    atk_object_set_description(b->frame, std::string(access::kFrameDescription).c_str());
     for (std::size_t i = 0; i < b->shown.nodes.size(); ++i) {
         const access::Node& node = b->shown.nodes[i];
         b->nodes.push_back(makeObject(typeFor(node.role), static_cast<int>(i), atkRole(node.role), node.name, b->frame));
+        if (i < access::kControlNodes) {
+            atk_object_set_description(b->nodes.back(), std::string(access::descriptionOf(kScreenOrder[i])).c_str());
+        }
     }
     b->notification = makeObject(g_textType, kNotificationSlot, ATK_ROLE_NOTIFICATION, "", b->frame);
     g_bridge = b;

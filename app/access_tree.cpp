@@ -94,6 +94,31 @@ std::size_t byteOffsetOf(std::string_view clean, std::size_t index) {
     return clean.size();
 }
 
+const std::string_view kFrameDescription =
+    "Keys: Tab, the next text field. F6 and Shift+F6, the next or previous control. Space or Return, "
+    "tick a check box or press a button. Return in the message line sends. Left Alt+C, Connect. "
+    "Left Alt+D, Disconnect. Ctrl+S, save the log. Ctrl+L, clear the log. Escape, leave the control. "
+    "F8, speak new lines or not.";
+
+std::string_view descriptionOf(const ControlRef& control) {
+    constexpr std::string_view kField = "Type to edit, Backspace erases. Tab for the next field, F6 for the next control.";
+    constexpr std::string_view kMessage = "Type a message, Return sends it. F6 for the next control.";
+    constexpr std::string_view kBox = "Space or Return ticks or unticks. F6 for the next control.";
+    constexpr std::string_view kButtons[kButtonCount] = {
+        "Space or Return presses. Left Alt+C from anywhere.",      // Connect
+        "Space or Return presses. Left Alt+D from anywhere.",      // Disconnect
+        "Space or Return presses. Ctrl+S from anywhere.",          // Save Log
+        "Space or Return presses. Ctrl+L from anywhere.",          // Clear Log
+        "Space or Return presses. Return in the message line sends too.",   // Send
+    };
+    switch (control.kind) {
+        case ControlKind::field: return control.index == kMessageLine ? kMessage : kField;
+        case ControlKind::box: return kBox;
+        case ControlKind::button: return control.index < kButtonCount ? kButtons[control.index] : std::string_view{};
+    }
+    return {};
+}
+
 Snapshot takeSnapshot(const Form& form, const FocusState& focus, bool active, const Scale& scale, int originX,
                       int originY) {
     Snapshot s;

@@ -58,6 +58,11 @@ inline constexpr std::size_t kNodeCount = kControlNodes + 2;
 inline constexpr std::string_view kMessageLineName = "Message";
 inline constexpr std::string_view kLogName = "Log";
 
+// What a screen reader says after a control's name: the keys that work it. The frame's own
+// description lists every key of the window.
+extern const std::string_view kFrameDescription;
+std::string_view descriptionOf(const ControlRef& control);
+
 struct Snapshot {
     bool active = false;   // the window has the keyboard focus
     Box frame;

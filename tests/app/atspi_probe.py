@@ -278,6 +278,11 @@ def main():
           and 'showing' not in states(by_name['TLS PSK Identity']) and 'showing' in states(by_name['Port'])
           and {'read-only', 'multi-line'} <= states(by_name['Log']),
           repr({n: sorted(states(by_name[n])) for n in ('Verify Server', 'Disconnect', 'TLS PSK Identity', 'Log')}))
+    described = {n: by_name[n].get_description() for n in ('Connect', 'Disconnect', 'Decode RAW', 'Message')}
+    check('keys in the descriptions', 'F6' in frame.get_description() and 'F8' in frame.get_description()
+          and 'Left Alt+C' in described['Connect'] and 'Left Alt+D' in described['Disconnect']
+          and 'Space' in described['Decode RAW'] and 'Return sends' in described['Message'],
+          repr(described))
     actions = Atspi.Action.get_n_actions(by_name['Connect'])
     check('button action', actions == 1 and Atspi.Action.get_action_name(by_name['Connect'], 0) == 'press',
           'actions: %d' % actions)
