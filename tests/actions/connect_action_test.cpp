@@ -130,27 +130,26 @@ TEST(BuildConfig, TlsPskOnlyTogetherWithUseTlsAndPortRuleLeavesTheForm) {
 }
 
 TEST(ConnectAction, RefusedWhileConnectedAndDisconnectRefusedWhileIdle) {
-    LogView log;
-    MqttWorker worker;
-    std::atomic<bool> connected{true};
-    bool connectDisabled = true;
-    bool disconnectDisabled = false;
+    testing::ConnectionPanel panel;
+    panel.connected = true;
+    panel.connectDisabled = true;
+    panel.disconnectDisabled = false;
     ConnectFormValues v;
     v.channel = "LongFast";
     ConnectForm form = v.form();
-    onConnect(connected, {connectDisabled, disconnectDisabled}, form, log, worker, {&kPresets});
-    EXPECT_TRUE(log.lines.empty());
+    panel.connect(form, {&kPresets});
+    EXPECT_TRUE(panel.log.lines.empty());
     EXPECT_EQ(v.channelPsk, "");   // the preset rule did not run either
-    EXPECT_FALSE(worker.running());
+    EXPECT_FALSE(panel.worker.running());
 
-    connected = false;
-    connectDisabled = false;
-    disconnectDisabled = true;
-    onDisconnect(connected, {connectDisabled, disconnectDisabled}, worker);
-    EXPECT_FALSE(connected);
-    EXPECT_FALSE(connectDisabled);
-    EXPECT_TRUE(disconnectDisabled);
-    EXPECT_TRUE(log.lines.empty());
+    panel.connected = false;
+    panel.connectDisabled = false;
+    panel.disconnectDisabled = true;
+    panel.disconnect();
+    EXPECT_FALSE(panel.connected);
+    EXPECT_FALSE(panel.connectDisabled);
+    EXPECT_TRUE(panel.disconnectDisabled);
+    EXPECT_TRUE(panel.log.lines.empty());
 }
 
 }  // namespace

@@ -144,7 +144,7 @@ TEST_F(XvfbClient, WindowIsMappedOnceMatchesTheLayoutAndIdlesCheaply) {
                           {x.env()}, logs.file("xev.out")));
     ASSERT_TRUE(testing::waitUntil(
         [&] {
-            testing::runProgram({"xprop", "-root", "-f", "_VCHAT_PROBE", "8s", "-set", "_VCHAT_PROBE", "1"}, {x.env()});
+            x.setRootProperty("_VCHAT_PROBE", "8s", "1");
             return readFile(logs.file("xev.out")).find("PropertyNotify") != std::string::npos;
         },
         20s));

@@ -90,13 +90,15 @@ private:
     Child process_;
 };
 
-// Fails the test early, with a clear message, when the tools the tests drive are missing.
-inline void requireTools() {
-    for (const char* tool : {"Xvfb", "xdotool", "mosquitto"}) {
-        ASSERT_TRUE(onPath(tool)) << tool << " is not installed (scripts/install-deps installs it)";
+// Fails the test early, with a clear message, when a program or file it needs is missing; by
+// default what the tests that drive the client need.
+inline void requireTools(const std::vector<std::string>& programs = {"Xvfb", "xdotool", "mosquitto"},
+                         const std::vector<std::string>& files = {clientBinary(), simulatorBinary(), kFontPath}) {
+    for (const std::string& p : programs) {
+        ASSERT_TRUE(onPath(p)) << p << " is not installed (scripts/install-deps installs it)";
     }
-    for (const std::string& file : {testing::clientBinary(), simulatorBinary(), std::string(testing::kFontPath)}) {
-        ASSERT_TRUE(std::filesystem::exists(file)) << file << " is missing (build it, or install fonts-dejavu-core)";
+    for (const std::string& f : files) {
+        ASSERT_TRUE(std::filesystem::exists(f)) << f << " is missing (build it, or install fonts-dejavu-core)";
     }
 }
 

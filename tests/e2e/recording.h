@@ -9,13 +9,6 @@ namespace vchat::e2e {
 
 inline std::string recorderBinary() { return std::string(VCHAT_BINARY_DIR) + "/tools/record/veldra-record"; }
 
-inline void requireRecorderTools() {
-    for (const char* tool : {"mosquitto", "mosquitto_pub", "mosquitto_passwd"}) {
-        ASSERT_TRUE(onPath(tool)) << tool << " is not installed (scripts/install-deps installs it)";
-    }
-    ASSERT_TRUE(std::filesystem::exists(recorderBinary())) << recorderBinary() << " is not built";
-}
-
 // One recorder on the broker at 127.0.0.1.
 class Recording {
 public:
@@ -57,7 +50,7 @@ private:
 // Every case needs the tools; a fatal failure here skips the case's body.
 class Recorder : public ::testing::Test {
 protected:
-    void SetUp() override { requireRecorderTools(); }
+    void SetUp() override { requireTools({"mosquitto", "mosquitto_pub", "mosquitto_passwd"}, {recorderBinary()}); }
 };
 
 inline void publish(const Mosquitto& broker, const std::string& topic, const std::string& payload) {

@@ -48,14 +48,13 @@ public:
     // What a desktop announces on its root window: the area its panels leave (_NET_WORKAREA) and
     // its resources (Xft.dpi). Set before a client starts, so that it reads them.
     bool setWorkArea(const SDL_Rect& r) const {
-        const std::string area = std::to_string(r.x) + ", " + std::to_string(r.y) + ", " + std::to_string(r.w) + ", " +
-                                 std::to_string(r.h);
-        return runProgram({"xprop", "-root", "-f", "_NET_WORKAREA", "32c", "-set", "_NET_WORKAREA", area}, {env()}) == 0;
+        return setRootProperty("_NET_WORKAREA", "32c", std::to_string(r.x) + ", " + std::to_string(r.y) + ", " +
+                                                           std::to_string(r.w) + ", " + std::to_string(r.h));
     }
-    bool setXftDpi(int dpi) const {
-        const std::string resources = "Xft.dpi:\t" + std::to_string(dpi) + "\n";
-        return runProgram({"xprop", "-root", "-f", "RESOURCE_MANAGER", "8s", "-set", "RESOURCE_MANAGER", resources},
-                          {env()}) == 0;
+    bool setXftDpi(int dpi) const { return setRootProperty("RESOURCE_MANAGER", "8s", "Xft.dpi:\t" + std::to_string(dpi) + "\n"); }
+    // `format` as xprop takes it: 8s a string, 32c a list of numbers.
+    bool setRootProperty(const std::string& name, const std::string& format, const std::string& value) const {
+        return runProgram({"xprop", "-root", "-f", name, format, "-set", name, value}, {env()}) == 0;
     }
 
 private:

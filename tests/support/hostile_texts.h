@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vchat::testing {
@@ -14,21 +15,17 @@ struct HostileText {
 
 inline std::string repeated(const std::string& piece, int count) {
     std::string s;
-    s.reserve(piece.size() * static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) s += piece;
+    while (count-- > 0) s += piece;
     return s;
 }
 
 // The emoji of three whole blocks, each once.
 inline std::string distinctEmoji() {
     std::string s;
-    for (char32_t first : {0x1F300, 0x1F680, 0x1F900}) {
-        const char32_t last = first == 0x1F300 ? 0x1F64F : first == 0x1F680 ? 0x1F6FF : 0x1F9FF;
-        for (char32_t c = first; c <= last; ++c) {
-            s += static_cast<char>(0xF0 | (c >> 18));
-            s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            s += static_cast<char>(0x80 | (c & 0x3F));
+    for (const auto& [first, last] : {std::pair{0x1F300, 0x1F64F}, std::pair{0x1F680, 0x1F6FF}, std::pair{0x1F900, 0x1F9FF}}) {
+        for (int c = first; c <= last; ++c) {
+            s += {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
+                  static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
         }
     }
     return s;

@@ -44,4 +44,11 @@ inline int freeTcpPort() {
     return probe.ok() ? probe.port() : -1;
 }
 
+// True when a TCP connection to host:port is taken (a broker up, or still up).
+inline bool accepts(const std::string& host, const std::string& port) {
+    const int fd = tcpConnect(host, port);
+    if (fd >= 0) closeSocket(fd);
+    return fd >= 0;
+}
+
 }  // namespace vchat::testing

@@ -39,13 +39,8 @@ public:
     // goes on in the same file.
     bool restart() {
         kill();
-        auto accepts = [&] {
-            const int fd = tcpConnect("127.0.0.1", portText());
-            if (fd >= 0) closeSocket(fd);
-            return fd >= 0;
-        };
         return process_.start({"mosquitto", "-c", dir_.file("mosquitto.conf")}, "", env_, dir_.file("mosquitto.log"), -1, true) &&
-               waitUntil(accepts, std::chrono::seconds(5));
+               waitUntil([&] { return accepts("127.0.0.1", portText()); }, std::chrono::seconds(5));
     }
     // A broker still starting up can miss SIGTERM (it sets up its loop after the handler): after a
     // grace period it is killed outright rather than waited for forever.

@@ -4,23 +4,20 @@
 #include "tests/support/test_brokers.h"
 
 #ifdef _WIN32
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
-#include "mqtt/broker_connection.h"
+#include "tests/support/loopback.h"
 #include "tests/support/test_support.h"
-#else
-#include "tests/support/mosquitto.h"
-#include "tests/support/test_certs.h"
 #endif
 
 namespace vchat::testing {
 
-namespace {
-
-// Host, root topic, credentials and transport; each platform adds the port, the CA file and the key.
-MqttConfig configFor(BrokerKind kind) {
-    MqttConfig config;
+std::unique_ptr<TestBroker> TestBroker::open(BrokerKind kind, std::string& why) {
+    std::unique_ptr<TestBroker> b(new TestBroker());
+    MqttConfig& config = b->config_;
     config.host = "127.0.0.1";
     config.rootTopic = "msh/EU";
     config.useTls = kind == BrokerKind::TlsCertificate || kind == BrokerKind::TlsPsk;
@@ -29,133 +26,81 @@ MqttConfig configFor(BrokerKind kind) {
         config.user = kBrokerUser;
         config.password = kBrokerPassword;
     }
-    return config;
-}
-
 #ifdef _WIN32
-std::string env(const std::string& name) {
-    const char* value = std::getenv(name.c_str());
-    return value != nullptr ? value : "";
-}
-
-// The names scripts/test-windows gives each broker: VCHAT_WINE_<NAME>_PORT, its log <name>.log in
-// VCHAT_WINE_BROKER_DIR.
-const char* brokerName(BrokerKind kind) {
-    switch (kind) {
-    case BrokerKind::Plain: return "plain";
-    case BrokerKind::Password: return "password";
-    case BrokerKind::TlsCertificate: return "tls";
-    case BrokerKind::TlsPsk: return "psk";
-    case BrokerKind::Killable: return "loss";
-    }
-    return "";
-}
-
-std::string upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    return text;
-}
-#else
-constexpr char kPskIdentity[] = "vchat-node";
-constexpr char kPskKeyHex[] = "00112233445566778899aabbccddeeff";
-#endif
-
-}  // namespace
-
-#ifdef _WIN32
-struct TestBroker::Parts {
-    std::string name;
-    std::string dir;   // the brokers' logs, the CA and the kill requests
-};
-#else
-struct TestBroker::Parts {
-    TempDir dir;
-    std::unique_ptr<TestCerts> certs;
-    std::unique_ptr<Mosquitto> mosquitto;
-};
-#endif
-
-TestBroker::TestBroker(std::unique_ptr<Parts> parts, MqttConfig config)
-    : parts_(std::move(parts)), config_(std::move(config)) {}
-
-TestBroker::~TestBroker() = default;
-
-#ifdef _WIN32
-std::unique_ptr<TestBroker> TestBroker::open(BrokerKind kind, std::string& why) {
-    auto parts = std::make_unique<Parts>();
-    parts->name = brokerName(kind);
-    parts->dir = env("VCHAT_WINE_BROKER_DIR");
-    MqttConfig config = configFor(kind);
-    const std::string portVariable = "VCHAT_WINE_" + upper(parts->name) + "_PORT";
+    const auto env = [](const std::string& name) {
+        const char* value = std::getenv(name.c_str());
+        return std::string(value != nullptr ? value : "");
+    };
+    // scripts/test-windows gives each broker VCHAT_WINE_<NAME>_PORT and its log <name>.log in
+    // VCHAT_WINE_BROKER_DIR.
+    static constexpr const char* kNames[] = {"plain", "password", "tls", "psk", "loss"};
+    b->name_ = kNames[static_cast<int>(kind)];
+    b->dir_ = env("VCHAT_WINE_BROKER_DIR");
+    std::string portVariable = b->name_;
+    std::transform(portVariable.begin(), portVariable.end(), portVariable.begin(), [](unsigned char c) { return std::toupper(c); });
+    portVariable = "VCHAT_WINE_" + portVariable + "_PORT";
     config.port = env(portVariable);
-    if (config.port.empty() || parts->dir.empty()) {
+    if (config.port.empty() || b->dir_.empty()) {
         why = portVariable + " or VCHAT_WINE_BROKER_DIR is not set: run this through scripts/test-windows";
         return nullptr;
     }
-    if (kind == BrokerKind::TlsCertificate) config.caPath = parts->dir + "/ca.pem";
+    if (kind == BrokerKind::TlsCertificate) config.caPath = b->dir_ + "/ca.pem";
     if (kind == BrokerKind::TlsPsk) {
         config.pskIdentity = env("VCHAT_WINE_PSK_IDENTITY");
         config.pskKeyHex = env("VCHAT_WINE_PSK_KEY");
     }
-    return std::unique_ptr<TestBroker>(new TestBroker(std::move(parts), std::move(config)));
-}
-
-bool TestBroker::waitForLog(const std::string& text, std::chrono::milliseconds timeout) const {
-    return waitForText(parts_->dir + "/" + parts_->name + ".log", text, 1, timeout);
-}
-
-bool TestBroker::kill() {
-    // The script kills the broker when this file appears.
-    std::FILE* request = std::fopen((parts_->dir + "/kill-" + parts_->name).c_str(), "wb");
-    if (request == nullptr) return false;
-    std::fclose(request);
-    return waitUntil([&] {
-        const int fd = tcpConnect(config_.host, config_.port);
-        if (fd >= 0) closeSocket(fd);
-        return fd < 0;
-    }, std::chrono::seconds(10));
-}
 #else
-std::unique_ptr<TestBroker> TestBroker::open(BrokerKind kind, std::string& why) {
-    auto parts = std::make_unique<Parts>();
-    MqttConfig config = configFor(kind);
     std::string listener = "allow_anonymous true\n";
     if (kind == BrokerKind::Password) {
-        const std::string passwd = parts->dir.file("passwd");
+        const std::string passwd = b->dir_.file("passwd");
         if (runCommand("mosquitto_passwd -c -b " + passwd + " " + kBrokerUser + " '" + kBrokerPassword + "'") != 0) {
             why = "mosquitto_passwd failed";
             return nullptr;
         }
         listener = "allow_anonymous false\npassword_file " + passwd + "\n";
     } else if (kind == BrokerKind::TlsCertificate) {
-        parts->certs = std::make_unique<TestCerts>();
-        if (!parts->certs->ok) {
+        b->certs_ = std::make_unique<TestCerts>();
+        if (!b->certs_->ok) {
             why = "the openssl command could not make the test certificates";
             return nullptr;
         }
-        listener = tlsListenerConfig(parts->certs->pem("server"), parts->certs->key("server"), parts->certs->pem("ca"));
-        config.caPath = parts->certs->pem("ca");
+        listener = tlsListenerConfig(b->certs_->pem("server"), b->certs_->key("server"), b->certs_->pem("ca"));
+        config.caPath = b->certs_->pem("ca");
     } else if (kind == BrokerKind::TlsPsk) {
-        writeFile(parts->dir.file("psk"), std::string(kPskIdentity) + ":" + kPskKeyHex + "\n");
-        listener = pskListenerConfig(parts->dir.file("psk"));
-        config.pskIdentity = kPskIdentity;
-        config.pskKeyHex = kPskKeyHex;
+        config.pskIdentity = "vchat-node";
+        config.pskKeyHex = "00112233445566778899aabbccddeeff";
+        writeFile(b->dir_.file("psk"), config.pskIdentity + ":" + config.pskKeyHex + "\n");
+        listener = pskListenerConfig(b->dir_.file("psk"));
     }
-    parts->mosquitto = Mosquitto::start(listener);
-    if (!parts->mosquitto) {
+    b->mosquitto_ = Mosquitto::start(listener);
+    if (!b->mosquitto_) {
         why = "mosquitto did not start";
         return nullptr;
     }
-    config.port = parts->mosquitto->portText();
-    return std::unique_ptr<TestBroker>(new TestBroker(std::move(parts), std::move(config)));
+    config.port = b->mosquitto_->portText();
+#endif
+    return b;
 }
 
+#ifdef _WIN32
 bool TestBroker::waitForLog(const std::string& text, std::chrono::milliseconds timeout) const {
-    return parts_->mosquitto->waitForLog(text, 1, timeout);
+    return waitForText(dir_ + "/" + name_ + ".log", text, 1, timeout);
 }
 
 bool TestBroker::kill() {
-    parts_->mosquitto->kill();
+    // The script kills the broker when this file appears.
+    std::FILE* request = std::fopen((dir_ + "/kill-" + name_).c_str(), "wb");
+    if (request == nullptr) return false;
+    std::fclose(request);
+    return waitUntil([&] { return !accepts(config_.host, config_.port); }, std::chrono::seconds(10));
+}
+#else
+bool TestBroker::waitForLog(const std::string& text, std::chrono::milliseconds timeout) const {
+    return mosquitto_->waitForLog(text, 1, timeout);
+}
+
+bool TestBroker::kill() {
+    mosquitto_->kill();
     return true;
 }
 #endif

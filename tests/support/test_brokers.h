@@ -9,9 +9,14 @@
 #include <string>
 
 #include "mesh/mqtt_config.h"
+#ifndef _WIN32
+#include "tests/support/mosquitto.h"
+#include "tests/support/test_certs.h"
+#endif
 
 namespace vchat::testing {
 
+// In this order: scripts/test-windows names the brokers after the kinds (test_brokers.cpp).
 enum class BrokerKind {
     Plain,            // anonymous, plain TCP
     Password,         // plain TCP; only kBrokerUser with kBrokerPassword
@@ -27,9 +32,6 @@ class TestBroker {
 public:
     // The broker of that kind, or null with the reason in `why`.
     static std::unique_ptr<TestBroker> open(BrokerKind kind, std::string& why);
-    ~TestBroker();
-    TestBroker(const TestBroker&) = delete;
-    TestBroker& operator=(const TestBroker&) = delete;
 
     // Settings that log in to it: host, port, root topic "msh/EU", and what the kind asks for
     // (credentials, the CA file, the pre-shared key).
@@ -39,12 +41,16 @@ public:
     // Killable only: the broker goes away at once, as a crash would; true once it no longer accepts.
     bool kill();
 
-    struct Parts;   // what each platform keeps
-
 private:
-    TestBroker(std::unique_ptr<Parts> parts, MqttConfig config);
-    std::unique_ptr<Parts> parts_;
+    TestBroker() = default;
     MqttConfig config_;
+#ifdef _WIN32
+    std::string name_, dir_;   // the broker's name; the folder of the logs, the CA and the kill requests
+#else
+    TempDir dir_;
+    std::unique_ptr<TestCerts> certs_;
+    std::unique_ptr<Mosquitto> mosquitto_;
+#endif
 };
 
 }  // namespace vchat::testing

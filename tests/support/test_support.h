@@ -95,14 +95,7 @@ inline std::string fromHex(std::string_view hex) {
 
 // "Hi" from node 1128103180 to everyone on channel 0 through gateway 433D7D0C: a message the
 // send rules accept.
-inline OutgoingText textHi() {
-    OutgoingText message;
-    message.text = "Hi";
-    message.fromId = 1128103180;
-    message.gatewayHex = "433D7D0C";
-    message.channel = 0;
-    return message;
-}
+inline OutgoingText textHi() { return {"Hi", 1128103180, -1, "433D7D0C", 0, "", ""}; }
 
 // True when `text` has the shape of `shape`, in which '#' stands for any decimal digit.
 inline bool hasShape(std::string_view text, std::string_view shape) {
