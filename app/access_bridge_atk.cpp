@@ -536,14 +536,18 @@ access::Snapshot snapshotOf(Bridge& b) {
                                 app.scale, x, y);
 }
 
-void afterFrame(App& app) {
+void afterFrame(App& app, bool eventsHandled) {
     if (!g_bridge) return;
     Bridge& b = *g_bridge;
-    access::Snapshot now = snapshotOf(b);
-    const std::vector<access::Change> changes = access::diff(b.shown, now);
-    // Requests after an event see the state it told of.
-    b.shown = std::move(now);
-    for (const access::Change& c : changes) emit(b, c);
+    // Only events change what the snapshot holds (a reader's action arrives as one too), so an
+    // idle pass neither copies nor cleans the fields' texts again.
+    if (eventsHandled) {
+        access::Snapshot now = snapshotOf(b);
+        const std::vector<access::Change> changes = access::diff(b.shown, now);
+        // Requests after an event see the state it told of.
+        b.shown = std::move(now);
+        for (const access::Change& c : changes) emit(b, c);
+    }
 
     access::LogTextChange log = b.log.sync(app.log);
     AtkObject* logObject = b.nodes[access::kLogNode];

@@ -341,7 +341,7 @@ void runMainLoop(App& app, SDL_Renderer* renderer, text::FontSet& fonts, const L
             SDL_RenderPresent(renderer);
             shown = inputs;
         }
-        if (hooks.afterFrame) hooks.afterFrame(app);
+        if (hooks.afterFrame) hooks.afterFrame(app, events > 0);
         // The synchronised present paces the loop on a real display; where it returns at once, this
         // keeps an idle window from redrawing as fast as the machine allows.
         const std::uint32_t wait = frameWaitMs(SDL_GetTicks64() - frameStart);

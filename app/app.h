@@ -124,7 +124,9 @@ FrameInputs frameInputs(const App& app);
 
 // What a screen reader bridge adds to the loop; empty, the loop runs as without one.
 struct LoopHooks {
-    std::function<void(App&)> afterFrame;          // each pass, after the frame is drawn or skipped
+    // Each pass, after the frame is drawn or skipped; `eventsHandled`: the pass handled events,
+    // the only way the form, the focus or the window's place and focus change.
+    std::function<void(App&, bool eventsHandled)> afterFrame;
     std::function<void(std::uint32_t ms)> wait;    // instead of SDL_Delay, answering requests meanwhile
 };
 

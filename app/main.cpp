@@ -84,6 +84,7 @@ int main(int, char*[]) {
     if (frame.top != 0 || frame.left != 0 || frame.bottom != 0 || frame.right != 0) {
         fit = vchat::fitWindow(window.get(), frame);
     }
+    vchat::reportFit(window.get(), fit);
     const unsigned dpi = fit.scale.identity() ? 0 : fit.scale.fontDpi();
     const char* fontPath = nullptr;
     vchat::sdl::FontPtr font = loadFont(fontPath, dpi);

@@ -11,8 +11,10 @@
 namespace vchat {
 
 // Chooses the scale for the display the window is on and gives the window that size and place,
-// allowing for `frame`. Said on standard error when even the smallest scale does not fit.
+// allowing for `frame`.
 ScaleChoice fitWindow(SDL_Window* window, const FrameBorders& frame);
+// Says on standard error, once the fit is final, when even the smallest scale does not fit.
+void reportFit(SDL_Window* window, const ScaleChoice& choice);
 
 // The frame the window manager put around the shown window; zeros where there is none.
 FrameBorders frameBorders(SDL_Window* window);
